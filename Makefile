@@ -1,0 +1,46 @@
+# Front door: `make run` starts the agent, `make test` runs every test.
+# Both install the missing Debian packages first (tools/packages.txt).
+
+BUILD ?= build
+WERROR := $(if $(CI),ON,OFF)
+CMAKE_FLAGS ?=
+CTEST := ctest --output-on-failure --timeout 300 -j2
+
+.PHONY: all deps configure build test run clean asan tsan bench
+
+all: build
+
+deps:
+	@tools/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DQUORVIN_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD)
+
+test: build
+	cd $(BUILD) && $(CTEST) -LE gui
+	cd $(BUILD) && $(CURDIR)/tools/with-display $(CTEST) -L gui
+
+# The unit and integration tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+asan: deps
+	@cmake -S . -B $(BUILD)-asan -G Ninja -DQUORVIN_WERROR=$(WERROR) -DQUORVIN_SANITIZE=ON -DQUORVIN_BENCH=OFF -DQUORVIN_GUI=OFF >/dev/null
+	@cmake --build $(BUILD)-asan
+	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST) -L 'unit|integration'
+
+tsan: deps
+	@cmake -S . -B $(BUILD)-tsan -G Ninja -DQUORVIN_TSAN=ON -DQUORVIN_BENCH=OFF -DQUORVIN_GUI=OFF >/dev/null
+	@cmake --build $(BUILD)-tsan
+	cd $(BUILD)-tsan && $(CTEST) -L 'unit|integration'
+
+bench: build
+	@echo "Benchmarks are in $(BUILD)/bench; see bench/README.md"
+
+run: build
+	@[ -f $(BUILD)/config.json ] || sed 's|@PAGES@|$(CURDIR)/pages/|' tools/config.default.json > $(BUILD)/config.json
+	$(BUILD)/quorvin
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan

@@ -1,0 +1,26 @@
+// The few operating-system services the common tools need.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quorvin::platform {
+
+// Full path of the running executable; empty when it cannot be read.
+std::string ExecutablePath();
+
+// Fills buf with n random bytes; false when the system has none to give.
+bool RandomBytes(std::uint8_t* buf, std::size_t n);
+
+// Shell-style wildcard match of one file name ("*", "?", "[...]").
+bool MatchesPattern(const std::string& pattern, const std::string& name);
+
+// Replaces the file at path with exactly these bytes, all or nothing: the
+// bytes go to a temporary file beside it that is then renamed over it, so a
+// reader never sees a half-written file and concurrent writers never tear
+// it. An existing file that is not writable is left alone. False when
+// nothing was written.
+bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size);
+
+}  // namespace quorvin::platform
