@@ -1,6 +1,6 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <regex>
 
 #include "common/ComputerInfo.h"
 
@@ -18,7 +18,7 @@ TEST(ComputerInfo, ThisMachinesAdapterOrAnUntouchedBuffer) {
     std::string out = "untouched";
     const int rc = CComputerInfo::GetMacAddress(out);
     if (rc == 0) {
-        EXPECT_TRUE(std::regex_match(out, std::regex("([0-9A-F]{2}-){5}[0-9A-F]{2}"))) << out;
+        EXPECT_THAT(out, ::testing::MatchesRegex("([0-9A-F]{2}-){5}[0-9A-F]{2}"));
         EXPECT_NE(out, "00-00-00-00-00-00");
     } else {
         EXPECT_EQ(out, "untouched");
