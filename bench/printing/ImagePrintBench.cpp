@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -71,8 +70,11 @@ int LpFill(const std::string& queue, const std::string& file) {
     std::string out;
     while (fgets(buf, sizeof(buf), pipe)) out += buf;
     pclose(pipe);
-    std::smatch m;
-    return std::regex_search(out, m, std::regex("request id is .*-([0-9]+) ")) ? std::stoi(m[1].str()) : 0;
+    // "request id is QUEUE-ID (1 file(s))"
+    std::size_t at = out.find("request id is ");
+    std::size_t space = at == std::string::npos ? at : out.find(' ', at + 14);
+    std::size_t dash = space == std::string::npos ? space : out.rfind('-', space);
+    return dash == std::string::npos || dash < at ? 0 : std::atoi(out.c_str() + dash + 1);
 }
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }

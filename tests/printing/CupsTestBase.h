@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -18,6 +17,15 @@
 #include "printing/PrinterManager.h"
 
 namespace quorvin::testing {
+
+// The job id in lp's "request id is QUEUE-ID (1 file(s))"; 0 when absent.
+inline int JobIdOfLp(const std::string& out) {
+    std::size_t at = out.find("request id is ");
+    std::size_t space = at == std::string::npos ? at : out.find(' ', at + 14);
+    std::size_t dash = space == std::string::npos ? space : out.rfind('-', space);
+    if (dash == std::string::npos || dash < at) return 0;
+    return std::atoi(out.c_str() + dash + 1);
+}
 
 class CupsTest : public ::testing::Test {
 protected:
@@ -56,9 +64,13 @@ protected:
                        name + "\n}\n");
         std::string out;
         Run("ipptool -tv " + ShellQuote(PrinterUri(queue)) + " " + test, &out);
-        std::smatch m;
-        std::regex line("\\n\\s*" + name + " \\([^)]*\\) = ([^\\n]*)");
-        return std::regex_search(out, m, line) ? m[1].str() : "";
+        // "        name (type) = value"
+        std::size_t at = out.find(" " + name + " (");
+        if (at == std::string::npos) return "";
+        std::size_t eq = out.find(") = ", at);
+        std::size_t end = out.find('\n', at);
+        if (eq == std::string::npos || eq > end) return "";
+        return out.substr(eq + 4, end == std::string::npos ? std::string::npos : end - eq - 4);
     }
 
     // Sets printer-state-reasons the way a driver would report them.
@@ -81,8 +93,7 @@ protected:
         if (Run("lp -d " + ShellQuote(queue) + " -t " + ShellQuote(title) + " " + options + " " + ShellQuote(path),
                 &out) != 0)
             return 0;
-        std::smatch m;
-        return std::regex_search(out, m, std::regex("request id is .*-([0-9]+) ")) ? std::stoi(m[1].str()) : 0;
+        return JobIdOfLp(out);
     }
 
     // Waits (bounded) until the job has left the queue; its last state.
