@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "fixtures/CupsFixture.h"
 #include "printing/PrinterManager.h"
 
 using namespace quorvin;
@@ -70,11 +71,7 @@ int LpFill(const std::string& queue, const std::string& file) {
     std::string out;
     while (fgets(buf, sizeof(buf), pipe)) out += buf;
     pclose(pipe);
-    // "request id is QUEUE-ID (1 file(s))"
-    std::size_t at = out.find("request id is ");
-    std::size_t space = at == std::string::npos ? at : out.find(' ', at + 14);
-    std::size_t dash = space == std::string::npos ? space : out.rfind('-', space);
-    return dash == std::string::npos || dash < at ? 0 : std::atoi(out.c_str() + dash + 1);
+    return quorvin::testing::JobIdOfLp(out);
 }
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }

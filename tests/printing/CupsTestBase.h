@@ -18,15 +18,6 @@
 
 namespace quorvin::testing {
 
-// The job id in lp's "request id is QUEUE-ID (1 file(s))"; 0 when absent.
-inline int JobIdOfLp(const std::string& out) {
-    std::size_t at = out.find("request id is ");
-    std::size_t space = at == std::string::npos ? at : out.find(' ', at + 14);
-    std::size_t dash = space == std::string::npos ? space : out.rfind('-', space);
-    if (dash == std::string::npos || dash < at) return 0;
-    return std::atoi(out.c_str() + dash + 1);
-}
-
 class CupsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { s_bReady = UseCupsFixture(s_cups); }
@@ -56,11 +47,21 @@ protected:
 
     // One printer attribute's value as ipptool shows it ("" when absent).
     std::string Attribute(const std::string& queue, const std::string& name) {
+        return Query(queue, "Get-Printer-Attributes", "", name);
+    }
+
+    // One attribute of a job of the queue.
+    std::string JobAttribute(const std::string& queue, int jobId, const std::string& name) {
+        return Query(queue, "Get-Job-Attributes", " ATTR integer job-id " + std::to_string(jobId) + "\n", name);
+    }
+
+    std::string Query(const std::string& queue, const std::string& operation, const std::string& extra,
+                      const std::string& name) {
         std::string test = m_dir / "get.test";
         WriteBytes(test,
-                   "{ OPERATION Get-Printer-Attributes\n GROUP operation-attributes-tag\n"
+                   "{ OPERATION " + operation + "\n GROUP operation-attributes-tag\n"
                    " ATTR charset attributes-charset utf-8\n ATTR naturalLanguage attributes-natural-language en\n"
-                   " ATTR uri printer-uri $uri\n ATTR keyword requested-attributes " +
+                   " ATTR uri printer-uri $uri\n" + extra + " ATTR keyword requested-attributes " +
                        name + "\n}\n");
         std::string out;
         Run("ipptool -tv " + ShellQuote(PrinterUri(queue)) + " " + test, &out);

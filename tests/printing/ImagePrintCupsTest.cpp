@@ -179,6 +179,28 @@ TEST_F(ImagePages, JpegOnTheQueuesDefaultPaperAndFormWithMargins) {
     EXPECT_TRUE(Colour(page, 0.85, 0.9, kRed));
 }
 
+TEST_F(ImagePages, LandscapeAndCopiesComeFromThePrinterDefaults) {
+    std::string png = m_dir / "quad.png";
+    ASSERT_TRUE(SaveQuadrants(png, "png", 40, 20, kRed, kBlue, kGreen, kWhite));
+    ASSERT_EQ(m_pManager->SetPaper("PDF", "A4", 2, 2), 1);  // two copies, landscape
+    int job = m_pManager->PrintImageFile("PDF", png);
+    ASSERT_GT(job, 0);
+    std::string pdf = OutputOf(job);
+    ASSERT_FALSE(pdf.empty());
+    EXPECT_TRUE(PageSizeIs(pdf, 595.3, 841.9));
+    // cups-pdf leaves copies to the device: the job carries them.
+    EXPECT_EQ(JobAttribute("PDF", job, "copies"), "2");
+    EXPECT_EQ(JobAttribute("PDF", job, "media"), "iso_a4_210x297mm");
+    // The landscape page lies turned a quarter to the left on the sheet,
+    // still filled edge to edge.
+    Raster page;
+    ASSERT_TRUE(Render(pdf, m_dir / "page", page));
+    EXPECT_TRUE(Colour(page, 0.05, 0.95, kRed));
+    EXPECT_TRUE(Colour(page, 0.05, 0.05, kBlue));
+    EXPECT_TRUE(Colour(page, 0.95, 0.95, kGreen));
+    EXPECT_TRUE(Colour(page, 0.95, 0.05, kWhite));
+}
+
 TEST_F(ImagePages, ConcurrentPrintsAllComplete) {
     std::string png = m_dir / "small.png";
     ASSERT_TRUE(SaveQuadrants(png, "png", 16, 16, kRed, kBlue, kGreen, kClear));
