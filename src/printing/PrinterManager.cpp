@@ -26,7 +26,7 @@ namespace {
 // form names fit in 64-byte buffers with their terminator.
 constexpr std::size_t kMaxPrinterName = 127;
 constexpr std::size_t kMaxPaperName = 63;
-constexpr int kPrintTimeoutMs = 10000;
+constexpr int kPrintTimeoutMs = 5000;
 constexpr int kShellPrintTimeoutMs = 5000;
 
 bool ValidPrinterName(const std::string& name) { return !name.empty() && name.size() <= kMaxPrinterName; }

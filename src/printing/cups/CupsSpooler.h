@@ -10,8 +10,9 @@ namespace quorvin {
 
 class CCupsSpooler : public Spooler {
 public:
-    // requestTimeoutMs bounds each request from connect to last byte.
-    explicit CCupsSpooler(int requestTimeoutMs = 8000);
+    // requestTimeoutMs bounds each request from connect to last byte; an
+    // operation makes at most two, so a hanging scheduler holds it ~10 s.
+    explicit CCupsSpooler(int requestTimeoutMs = 5000);
 
     SpoolStatus ListPrinters(std::vector<std::string>& names) override;
     SpoolStatus GetDefaultPrinter(std::string& name) override;
