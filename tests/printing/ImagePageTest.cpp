@@ -56,6 +56,9 @@ TEST_F(ImageLayout, EveryFormatFillsThePrintableAreaOnly) {
         EXPECT_TRUE(Colour(page, 230.0 / 300, 25.0 / 150, kBlue)) << type;
         EXPECT_TRUE(Colour(page, 40.0 / 300, 95.0 / 150, kGreen)) << type;
         EXPECT_TRUE(Colour(page, 230.0 / 300, 95.0 / 150, kRed)) << type;
+        // A JPEG is embedded as it is, not re-encoded.
+        bool dct = ReadBytes(m_dir / "page.pdf").find("/DCTDecode") != std::string::npos;
+        EXPECT_EQ(dct, std::string(type) == "jpeg") << type;
         // Margins stay white.
         EXPECT_TRUE(Colour(page, 15.0 / 300, 60.0 / 150, kWhite)) << type;
         EXPECT_TRUE(Colour(page, 270.0 / 300, 60.0 / 150, kWhite)) << type;

@@ -1,10 +1,10 @@
 // Owns the gdk-pixbuf and cairo calls of image printing.
 //
-// JPEG files go into the PDF as they are (cairo embeds the original bytes
-// when they are attached as mime data), after a reduced-size decode has
-// proved the whole file decodes: no re-encoding, a fraction of the memory
-// and time. Every other format is decoded, laid over white and embedded
-// losslessly.
+// 8-bit grey and RGB JPEG files go into the PDF as they are (cairo embeds
+// the original bytes when they are attached as mime data), after a
+// reduced-size decode has proved the whole file decodes: no re-encoding, a
+// fraction of the memory and time. Everything else is decoded, laid over
+// white and embedded losslessly.
 #include "printing/ImagePage.h"
 
 #include <cairo-pdf.h>
@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 namespace quorvin {
@@ -73,6 +74,25 @@ bool IsJpeg(const unsigned char* data, std::size_t size) {
     return size > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
+// Whether the JPEG can go into the PDF as it is: 8-bit grey or RGB. CMYK
+// JPEGs (often stored inverted by Adobe tools) and 12-bit ones are decoded
+// instead, which gdk-pixbuf gets right.
+bool EmbeddableJpeg(const unsigned char* data, std::size_t size) {
+    std::size_t i = 2;
+    while (i + 9 < size) {
+        if (data[i] != 0xFF) return false;
+        unsigned char marker = data[i + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++i;
+            continue;
+        }
+        bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) return data[i + 4] == 8 && (data[i + 9] == 1 || data[i + 9] == 3);
+        i += 2 + ((static_cast<std::size_t>(data[i + 2]) << 8) | data[i + 3]);
+    }
+    return false;
+}
+
 // gdk-pixbuf decodes a cut-off JPEG or PNG without complaint (the missing
 // rows come out grey), so those two formats must show their end: a JPEG
 // the end-of-image marker after its last scan, a PNG its IEND chunk.
@@ -106,8 +126,19 @@ void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     }
 }
 
+// gdk-pixbuf finds and loads its format modules on first use; that happens
+// once, before any two threads decode at the same time.
+void LoadFormatsOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_type_ensure(GDK_TYPE_PIXBUF_LOADER);
+        g_slist_free(gdk_pixbuf_get_formats());
+    });
+}
+
 // The decoded image, or null when the bytes are not a complete image.
 LoaderPtr Decode(const unsigned char* data, std::size_t size, SizeRequest& request) {
+    LoadFormatsOnce();
     LoaderPtr loader(gdk_pixbuf_loader_new());
     g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(OnSizePrepared), &request);
     GError* raw = nullptr;
@@ -189,7 +220,7 @@ ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& l
     std::size_t size = 0;
     if (!ReadWholeFile(imagePath, bytes, size) || !HasEnd(bytes.get(), size)) return ImagePageResult::NotAnImage;
 
-    SizeRequest request{IsJpeg(bytes.get(), size)};
+    SizeRequest request{IsJpeg(bytes.get(), size) && EmbeddableJpeg(bytes.get(), size)};
     LoaderPtr loader = Decode(bytes.get(), size, request);
     if (!loader) return ImagePageResult::NotAnImage;
     SurfacePtr image = ToSurface(gdk_pixbuf_loader_get_pixbuf(loader.get()));
