@@ -58,13 +58,17 @@ struct FileClose {
 // and it bounds memory (cairo also cannot hold more than 32767 a side).
 constexpr double kMaxPixels = 16.0e6;
 constexpr int kMaxSide = 16384;
+// Image files are read whole; anything larger is no picture for one page.
+constexpr off_t kMaxFileBytes = 256 * 1024 * 1024;
 // JPEGs are proved by decoding at an eighth of their size.
 constexpr int kJpegProofScale = 8;
 
 bool ReadWholeFile(const std::string& path, BytesPtr& bytes, std::size_t& size) {
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
     struct stat st {};
-    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
+    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+        st.st_size > kMaxFileBytes)
+        return false;
     size = static_cast<std::size_t>(st.st_size);
     bytes.reset(static_cast<unsigned char*>(std::malloc(size)));
     return bytes && std::fread(bytes.get(), 1, size, file.get()) == size;
@@ -223,6 +227,7 @@ ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& l
     SizeRequest request{IsJpeg(bytes.get(), size) && EmbeddableJpeg(bytes.get(), size)};
     LoaderPtr loader = Decode(bytes.get(), size, request);
     if (!loader) return ImagePageResult::NotAnImage;
+    if (!request.proofOnly) bytes.reset();  // decoded: the file's bytes are not needed
     SurfacePtr image = ToSurface(gdk_pixbuf_loader_get_pixbuf(loader.get()));
     loader.reset();  // the pixels now live in the surface only
     if (!image) return ImagePageResult::NotAnImage;
@@ -234,8 +239,6 @@ ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& l
             std::free(jpeg);
             return ImagePageResult::WriteFailed;
         }
-    } else {
-        bytes.reset();
     }
     if (!WritePdf(image.get(), layout, pdfPath)) {
         unlink(pdfPath.c_str());
