@@ -30,13 +30,7 @@ protected:
         ImagePageResult result = WriteImagePage(image, kLayout, pdf);
         if (result != ImagePageResult::Written)
             return ::testing::AssertionFailure() << "result " << static_cast<int>(result);
-        if (RunCommand("pdftoppm -r 36 -singlefile " + ShellQuote(pdf) + " " + ShellQuote(m_dir / "page")) != 0)
-            return ::testing::AssertionFailure() << "pdftoppm failed";
-        std::string ppm = ReadBytes(m_dir / "page.ppm");
-        int length = 0;
-        if (std::sscanf(ppm.c_str(), "P6 %d %d 255%n", &raster.width, &raster.height, &length) != 2)
-            return ::testing::AssertionFailure() << "no picture";
-        raster.rgb = ppm.substr(static_cast<std::size_t>(length) + 1);
+        if (!Render(pdf, m_dir / "page", raster)) return ::testing::AssertionFailure() << "no picture";
         return ::testing::AssertionSuccess();
     }
 
@@ -88,12 +82,8 @@ TEST_F(ImageLayout, MarginsThatLeaveNothingUseTheWholePage) {
     ASSERT_TRUE(SaveQuadrants(png, "png", 4, 4, kRed, kRed, kRed, kRed));
     std::string pdf = m_dir / "page.pdf";
     ASSERT_EQ(WriteImagePage(png, PageLayout{300, 150, 200, 0, 200, 0}, pdf), ImagePageResult::Written);
-    ASSERT_EQ(RunCommand("pdftoppm -r 36 -singlefile " + ShellQuote(pdf) + " " + ShellQuote(m_dir / "p")), 0);
     Raster page;
-    std::string ppm = ReadBytes(m_dir / "p.ppm");
-    int length = 0;
-    ASSERT_EQ(std::sscanf(ppm.c_str(), "P6 %d %d 255%n", &page.width, &page.height, &length), 2);
-    page.rgb = ppm.substr(static_cast<std::size_t>(length) + 1);
+    ASSERT_TRUE(Render(pdf, m_dir / "p", page));
     EXPECT_TRUE(Colour(page, 0.01, 0.01, kRed));
     EXPECT_TRUE(Colour(page, 0.99, 0.99, kRed));
 }
