@@ -363,10 +363,6 @@ int HttpClient::AddArgument(const std::string& name, const std::string& value, b
     return static_cast<int>(m_arguments.size());
 }
 
-int HttpClient::AddArgument(const std::string& name, const char* value, bool isFile) {
-    return AddArgument(name, std::string(value != nullptr ? value : ""), isFile);
-}
-
 int HttpClient::AddArgument(const std::string& name, int value) { return AddArgument(name, std::to_string(value)); }
 int HttpClient::AddArgument(const std::string& name, long value) {
     return AddArgument(name, std::to_string(value));
@@ -387,9 +383,6 @@ int HttpClient::AddArgument(const std::string& name, const void* data, int lengt
 int HttpClient::AddCookie(const std::string& name, const std::string& value) {
     m_cookies.emplace_back(name, value);
     return static_cast<int>(m_cookies.size());
-}
-int HttpClient::AddCookie(const std::string& name, const char* value) {
-    return AddCookie(name, std::string(value != nullptr ? value : ""));
 }
 int HttpClient::AddCookie(const std::string& name, int value) { return AddCookie(name, std::to_string(value)); }
 int HttpClient::AddCookie(const std::string& name, long value) { return AddCookie(name, std::to_string(value)); }

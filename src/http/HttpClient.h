@@ -71,7 +71,6 @@ public:
 
     // Each answers the new number of arguments.
     int AddArgument(const std::string& name, const std::string& value, bool isFile = false);
-    int AddArgument(const std::string& name, const char* value, bool isFile = false);
     int AddArgument(const std::string& name, int value);
     int AddArgument(const std::string& name, long value);
     int AddArgument(const std::string& name, float value);
@@ -80,7 +79,6 @@ public:
     // Each answers the new number of cookies. Names and values that a
     // cookie cannot carry (";", tab, line ends) fail the next request.
     int AddCookie(const std::string& name, const std::string& value);
-    int AddCookie(const std::string& name, const char* value);
     int AddCookie(const std::string& name, int value);
     int AddCookie(const std::string& name, long value);
     int AddCookie(const std::string& name, float value);
