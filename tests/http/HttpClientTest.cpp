@@ -228,6 +228,21 @@ TEST_F(HttpClientTest, CookiesReachTheServerAndComeBack) {
     EXPECT_NE(second.find("sid=abc"), std::string::npos) << second;
 }
 
+TEST_F(HttpClientTest, AServersCookieComesBackOnTheNextRequests) {
+    Answer(200, "ok", "Set-Cookie: token=t9\r\n");
+    HttpClient client;
+    ASSERT_TRUE(client.ConnectUrl(server.origin()));
+    ASSERT_TRUE(client.Request("/login", HttpClient::kGet));
+    Answer(200, "ok");
+    ASSERT_TRUE(client.Request("/next", HttpClient::kGet));
+    ASSERT_TRUE(client.Request("/again", HttpClient::kGet));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].Header("cookie"), "");
+    EXPECT_EQ(requests[1].Header("cookie"), "token=t9");
+    EXPECT_EQ(requests[2].Header("cookie"), "token=t9");
+}
+
 TEST_F(HttpClientTest, ACookieThatWouldSplitTheHeaderFailsTheRequest) {
     for (const char* value : {"a;b=c", "a\r\nX-Evil: 1", "tab\there"}) {
         HttpClient client;

@@ -196,7 +196,9 @@ TransferResult Session::Perform(const TransferRequest& request, const std::atomi
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &ctx);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBody));
-    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // the in-memory cookie jar
+    // The in-memory cookie jar, started with a line that matches no host
+    // (naming a cookie file instead would leak that name at every reset).
+    curl_easy_setopt(h, CURLOPT_COOKIELIST, "quorvin.invalid\tFALSE\t/\tFALSE\t1\tquorvin\t0");
     if (!request.referrer.empty()) curl_easy_setopt(h, CURLOPT_REFERER, request.referrer.c_str());
     if (!request.user.empty()) {
         curl_easy_setopt(h, CURLOPT_USERNAME, request.user.c_str());
