@@ -2,10 +2,13 @@
 
 #include <strings.h>
 
+#include <cstdint>
+
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
 #include "link/ChatLink.h"
 #include "link/Envelope.h"
+#include "printing/PrinterManager.h"
 
 namespace quorvin {
 
@@ -29,6 +32,8 @@ PathArg ReadPathArg(const CommandMessage& msg, const char* member, std::string& 
 std::string ReadPrinterArg(const CommandMessage& msg, const char* member) {
     return Utf8ToLocal(PrinterNameFromWire(msg.Arg(member)));
 }
+
+std::string ReadLocalArg(const CommandMessage& msg, const char* member) { return Utf8ToLocal(msg.Arg(member)); }
 
 std::string InBase(const CCommonTool& tool, const std::string& relative) {
     return tool.GetModuleDir() + "/" + relative;
@@ -68,11 +73,66 @@ std::optional<std::string> CCommandDispatcher::Execute(const CommandMessage& msg
     known = true;
     const std::string& n = msg.name;
     if (NameIs(n, "ExitQuorvin")) return std::string("{}");
+    if (NameIs(n, "GetAllPrn")) return ListingToWire(m_link.Printers().GetAllPrinters());
+    if (NameIs(n, "GetDefaultPrn")) return ListingToWire(m_link.Printers().GetDefaultPrinter());
+    if (NameIs(n, "GetDefaultPrnAndPaper")) return ListingToWire(m_link.Printers().GetDefaultPrinterAndPaper());
+    if (NameIs(n, "SetDefaultPrn")) return SetDefaultPrn(msg);
+    if (NameIs(n, "AddCustomPaper")) return AddCustomPaper(msg);
+    if (NameIs(n, "DeleteCustomPaper")) return DeleteCustomPaper(msg);
+    if (NameIs(n, "SetPaper")) return SetPaper(msg);
+    if (NameIs(n, "GetPaperSize")) return GetPaperSize(msg);
+    if (NameIs(n, "GetPrinterJobStatus")) return GetPrinterJobStatus(msg);
+    if (NameIs(n, "PrintAtCmd1")) return PrintAtCmd1(msg);
     if (NameIs(n, "GetCurrentDir")) return GetCurrentDir();
     if (NameIs(n, "MakeDir")) return MakeDir(msg);
     if (NameIs(n, "PrintWebJpegImage")) return PrintWebJpegImage(msg);
     known = false;
     return std::nullopt;
+}
+
+std::string CCommandDispatcher::SetDefaultPrn(const CommandMessage& msg) {
+    const std::string name = PrinterNameFromWire(msg.Arg("mPrinterName"));
+    if (name.empty()) return FailureResult(kParamError);
+    return m_link.Printers().SetDefaultPrinter(Utf8ToLocal(name)) ? SuccessResult() : FailureResult(kCallFailed);
+}
+
+std::string CCommandDispatcher::AddCustomPaper(const CommandMessage& msg) {
+    const int ok = m_link.Printers().AddCustomPaper(
+        ReadPrinterArg(msg, "szPrinterName"), ReadLocalArg(msg, "szPaperName"), msg.IntArg("cx"), msg.IntArg("cy"),
+        msg.IntArg("left"), msg.IntArg("top"), msg.IntArg("right"), msg.IntArg("bottom"));
+    return ok != 0 ? SuccessResult() : FailureResult(kCallFailed);
+}
+
+std::string CCommandDispatcher::DeleteCustomPaper(const CommandMessage& msg) {
+    const int ok =
+        m_link.Printers().DeleteCustomPaper(ReadPrinterArg(msg, "szPrinterName"), ReadLocalArg(msg, "szPaperName"));
+    return ok != 0 ? SuccessResult() : FailureResult(kCallFailed);
+}
+
+std::string CCommandDispatcher::SetPaper(const CommandMessage& msg) {
+    // Only the low 16 bits of the orientation travel (a Windows short).
+    const auto orientation = static_cast<std::int16_t>(static_cast<std::uint16_t>(msg.IntArg("nOrientation")));
+    const int ok = m_link.Printers().SetPaper(ReadPrinterArg(msg, "szPrinterName"), ReadLocalArg(msg, "szPaperName"),
+                                              msg.IntArg("nCopy"), orientation);
+    return ok != 0 ? SuccessResult() : FailureResult(kCallFailed);
+}
+
+std::string CCommandDispatcher::GetPaperSize(const CommandMessage& msg) {
+    const int code = m_link.Printers().GetPaperSize(ReadPrinterArg(msg, "szPrinterName"), ReadLocalArg(msg, "szPortName"),
+                                                    ReadLocalArg(msg, "szPaperName"));
+    const auto low = static_cast<std::int16_t>(static_cast<std::uint16_t>(code));
+    return "{\"paperSize\":\"" + std::to_string(low) + "\"}";
+}
+
+std::string CCommandDispatcher::GetPrinterJobStatus(const CommandMessage& msg) {
+    return ListingToWire(m_link.Printers().GetPrinterJobStatus(ReadPrinterArg(msg, "szPrinterName")));
+}
+
+std::string CCommandDispatcher::PrintAtCmd1(const CommandMessage& msg) {
+    std::string relative;
+    if (ReadPathArg(msg, "strFullFileName", relative) != PathArg::Ok) return FailureResult(kParamError);
+    return m_link.Printers().ShellPrintFile(InBase(m_link.Tool(), relative)) ? SuccessResult()
+                                                                               : FailureResult(kCallFailed);
 }
 
 std::string CCommandDispatcher::GetCurrentDir() {

@@ -6,6 +6,7 @@
 #include "html/PageWindow.h"
 #include "link/Envelope.h"
 #include "link/TcpSocket.h"
+#include "printing/PrinterManager.h"
 
 namespace quorvin {
 
@@ -22,6 +23,7 @@ CChatManager::CChatManager(PageWindow* owner, const std::string& moduleDir, cons
     : m_pOwner(owner),
       m_timings(timings),
       m_pTool(moduleDir.empty() ? std::make_unique<CCommonTool>() : std::make_unique<CCommonTool>(moduleDir)),
+      m_pPrinterManager(std::make_unique<CPrinterManager>(m_pTool->GetModuleDir())),
       m_dispatcher(*this) {
     m_pTool->CreatePath(m_pTool->GetModuleDir() + "/temp");
 }

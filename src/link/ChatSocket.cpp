@@ -181,34 +181,37 @@ void CChatSocket::SupervisorProc() {
 void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel) {
     auto conn = std::make_shared<Connection>();
     std::uint32_t address = 0;
-    bool ok = ParseAddress(address) &&
-              conn->socket.Connect(address, static_cast<std::uint16_t>(m_port & 0xFFFF), m_timings.connectTimeoutMs,
-                                   *cancel);
+    const bool connected =
+        ParseAddress(address) && conn->socket.Connect(address, static_cast<std::uint16_t>(m_port & 0xFFFF),
+                                                      m_timings.connectTimeoutMs, *cancel);
     std::string registration;
-    if (ok) {
-        // The registration goes out before the connection is visible to any
-        // other sender, so it is the first message on every connection.
+    bool sent = false;
+    {
+        // The send lock is held from the moment the connection is visible
+        // until the registration is out, so it is the first message on
+        // every connection whoever else is sending.
+        std::lock_guard<std::mutex> sendLock(m_sendMutex);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (generation != m_generation || m_bClosing) return;  // superseded: conn closes its own socket
+            if (!connected) {
+                m_bAttemptFinished = true;
+                return;
+            }
+            m_current = conn;
+            m_bConnected = true;
+            m_bAttemptFinished = true;
+            Spawn([this, conn] { HeartbeatProc(conn); });
+            Spawn([this, conn] { ReceiveProc(conn); });
+            conn->heartbeatGo.Set();
+            conn->receiveGo.Set();
+        }
         registration = m_owner.RegistrationText();
         std::string frame = registration;
         frame.push_back(static_cast<char>(MessageFramer::kDelimiter));
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        ok = conn->socket.SendAll(frame.data(), frame.size(), m_timings.sendTimeoutMs);
+        sent = !conn->lost.load() && conn->socket.SendAll(frame.data(), frame.size(), m_timings.sendTimeoutMs);
     }
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (generation != m_generation || m_bClosing) return;  // superseded: conn closes its own socket
-        if (!ok) {
-            m_bAttemptFinished = true;
-            return;
-        }
-        m_current = conn;
-        m_bConnected = true;
-        m_bAttemptFinished = true;
-        Spawn([this, conn] { HeartbeatProc(conn); });
-        Spawn([this, conn] { ReceiveProc(conn); });
-        conn->heartbeatGo.Set();
-        conn->receiveGo.Set();
-    }
+    if (!sent) LoseConnection(conn);
     m_owner.NotifyPage(TcpSentTrace(registration));
 }
 

@@ -93,7 +93,8 @@ private:
     std::shared_ptr<std::atomic<bool>> m_attemptCancel;
     std::shared_ptr<Connection> m_current;
 
-    // One sender at a time, so frames never interleave.
+    // One sender at a time, so frames never interleave. Taken before
+    // m_mutex where both are held.
     std::mutex m_sendMutex;
 
     // One receiver at a time owns the pending bytes: an old connection's
