@@ -28,12 +28,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace quorvin {
 
 class Spooler;
+class CFormStore;
 
 // What a job looks like when asked about later (the print task's polling).
 enum class JobState {
@@ -146,10 +146,8 @@ public:
     JobState GetJobState(const std::string& printer, int jobId, const std::string& documentName = "");
 
 private:
-    class FormStore;
-
     std::shared_ptr<Spooler> m_pSpooler;
-    std::unique_ptr<FormStore> m_pForms;
+    std::unique_ptr<CFormStore> m_pForms;
 };
 
 }  // namespace quorvin

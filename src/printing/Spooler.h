@@ -76,7 +76,8 @@ public:
     // every job the spooler remembers.
     virtual SpoolStatus GetJobs(const std::string& name, bool activeOnly, std::vector<SpoolJob>& jobs) = 0;
     virtual SpoolStatus GetJob(const std::string& name, int jobId, SpoolJob& job) = 0;
-    // Submits a file as one job; format empty lets the spooler type it.
+    // Submits a file as one job to the named printer (empty: the default
+    // printer); format empty lets the spooler type it.
     // options are "name=value" job attributes. jobId is set when accepted.
     virtual SpoolStatus SubmitFile(const std::string& name, const std::string& path, const std::string& title,
                                    const std::string& format, const std::vector<std::string>& options,
