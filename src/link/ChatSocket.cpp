@@ -204,7 +204,6 @@ void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::ato
             Spawn([this, conn] { HeartbeatProc(conn); });
             Spawn([this, conn] { ReceiveProc(conn); });
             conn->heartbeatGo.Set();
-            conn->receiveGo.Set();
         }
         registration = m_owner.RegistrationText();
         std::string frame = registration;
@@ -213,6 +212,9 @@ void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::ato
     }
     if (!sent) LoseConnection(conn);
     m_owner.NotifyPage(TcpSentTrace(registration));
+    // Reading starts once the registration's trace is on the page, so the
+    // page sees it before anything received on this connection.
+    conn->receiveGo.Set();
 }
 
 void CChatSocket::HeartbeatProc(std::shared_ptr<Connection> conn) {
