@@ -420,8 +420,8 @@ SpoolStatus CCupsSpooler::SubmitFile(const std::string& name, const std::string&
     jobOptions.Encode(request.get(), IPP_TAG_JOB);
 
     std::string resource = ResourceOf(uri);
-    if (cupsSendRequest(conn.get(), request.get(), resource.c_str(), static_cast<std::size_t>(st.st_size)) !=
-        HTTP_STATUS_CONTINUE)
+    // Chunked: scheduler and client agree on the length without counting.
+    if (cupsSendRequest(conn.get(), request.get(), resource.c_str(), CUPS_LENGTH_VARIABLE) != HTTP_STATUS_CONTINUE)
         return conn.Expired() ? SpoolStatus::Unreachable : SpoolStatus::Refused;
     std::vector<char> buffer(64 * 1024);
     std::size_t n;
