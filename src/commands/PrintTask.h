@@ -31,3 +31,25 @@ struct PRINT_TASK {
 using PrintTaskStarter = std::function<bool(std::unique_ptr<PRINT_TASK> task)>;
 
 }  // namespace quorvin
+
+namespace quorvin {
+
+// How a task ends, as the page and the server are told.
+enum class PrintOutcome { Printed, PrinterMissing, DownloadFailed, PrintNotCompleted };
+
+// What differs between the links once the image is with the printer: the
+// TCP link's task counts it printed at once (no follower); the WebSocket
+// link's follows the job through the queue. jobId is the spooler's job.
+using PrintJobFollower = std::function<PrintOutcome(PRINT_TASK& task, int jobId)>;
+
+struct PrintTaskOptions {
+    PrintJobFollower followJob;  // empty: printed once submitted
+    int downloadWaitMs = 30000;  // the download's bound (tests shorten it)
+};
+
+// One PrintWebJpegImage task from start to reply, on the calling thread:
+// printer check, download, printing, page notices, reply on the task's
+// link. Returns 0.
+int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options = {});
+
+}  // namespace quorvin
