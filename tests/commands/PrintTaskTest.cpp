@@ -1,8 +1,6 @@
 // PrintWebJpegImage end to end: a server on the TCP link sends the command,
 // the image comes from an HTTP server on loopback, and the private CUPS
 // scheduler of the "cups" fixture prints it into a PDF.
-#include <gdk-pixbuf/gdk-pixbuf.h>
-
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -12,35 +10,13 @@
 #include "commands/PrintTaskRunner.h"
 #include "fixtures/CupsFixture.h"
 #include "fixtures/LoopbackHttpServer.h"
+#include "fixtures/TestImages.h"
 #include "link/TcpLinkFixture.h"
 
 namespace quorvin::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A small JPEG made for the test: a colour ramp, so the page is not blank.
-std::string MakeJpeg(int width, int height) {
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
-    if (pixbuf == nullptr) return {};
-    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            guchar* p = pixels + y * stride + x * 3;
-            p[0] = static_cast<guchar>(x * 255 / width);
-            p[1] = static_cast<guchar>(y * 255 / height);
-            p[2] = 128;
-        }
-    }
-    gchar* buffer = nullptr;
-    gsize size = 0;
-    std::string jpeg;
-    if (gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "jpeg", nullptr, nullptr)) jpeg.assign(buffer, size);
-    g_free(buffer);
-    g_object_unref(pixbuf);
-    return jpeg;
-}
 
 class PrintTaskTest : public TcpLinkTest {
 protected:
