@@ -22,6 +22,7 @@ void AsyncHttpClient::StopTransfer() {
 
 bool AsyncHttpClient::ConnectUrlAsync(const std::string& url, StatusCallback callback, const std::string& user,
                                       const std::string& password, const std::string& agent) {
+    if (Busy()) return Fail("connect failed...");  // the worker still reads the callback
     m_callback = std::move(callback);
     if (!ConnectUrl(url, user, password, agent)) return false;
     if (m_callback) m_callback(kStatusHandleCreated);
@@ -31,6 +32,7 @@ bool AsyncHttpClient::ConnectUrlAsync(const std::string& url, StatusCallback cal
 bool AsyncHttpClient::ConnectAsync(const std::string& host, int port, StatusCallback callback,
                                    const std::string& user, const std::string& password, int kind,
                                    const std::string& agent) {
+    if (Busy()) return Fail("connect failed...");
     m_callback = std::move(callback);
     if (!Connect(host, port, user, password, kind, agent)) return false;
     if (m_callback) m_callback(kStatusHandleCreated);

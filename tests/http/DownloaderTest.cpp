@@ -180,9 +180,10 @@ class TlsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(child.Started());
-        const std::string line = child.ReadLine(20000);
-        ASSERT_EQ(line.rfind("PORT ", 0), 0u) << "https_server.py said: " << line;
-        origin = "https://127.0.0.1:" + line.substr(5);
+        std::string said;
+        const int port = child.ReadPort(20000, &said);
+        ASSERT_NE(port, 0) << "https_server.py said: " << said;
+        origin = "https://127.0.0.1:" + std::to_string(port);
     }
 
     testing::TempDir dir;
