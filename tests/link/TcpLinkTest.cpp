@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/CodePage.h"
+#include "common/CommonTool.h"
 #include "link/TcpLinkFixture.h"
 
 namespace quorvin::testing {
@@ -227,6 +228,39 @@ TEST_F(TcpLinkTest, NeverStartedLinkNeitherSendsNorTraces) {
     link->SendText("{\"x\":1}");
     link->SendRegistration();
     EXPECT_TRUE(window.Notifications().empty());
+}
+
+TEST_F(TcpLinkTest, ProcessWideInstanceTakesTheFirstWindowThatAsks) {
+    HeadlessPageWindow other;
+    CChatManager& first = CChatManager::GetInstance(nullptr);
+    EXPECT_EQ(first.Owner(), nullptr);
+    CChatManager& second = CChatManager::GetInstance(&window);
+    CChatManager& third = CChatManager::GetInstance(&other);
+    EXPECT_EQ(&first, &second);
+    EXPECT_EQ(&first, &third);
+    EXPECT_EQ(first.Owner(), &window);
+    EXPECT_TRUE(std::filesystem::is_directory(first.Tool().GetModuleDir() + "/temp"));
+}
+
+TEST_F(TcpLinkTest, DestructionEndsEveryThreadInAnyState) {
+    // Retrying against a closed port.
+    const std::uint16_t closedPort = server.Port();
+    {
+        CChatManager retrying(&window, dir.path(), FastTimings());
+        retrying.Start("127.0.0.1", closedPort + 0, "a", "b", "c", "d");
+        server.CloseListener();
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    }
+    // Connected, with a command being answered while it goes.
+    LoopbackServer live;
+    {
+        CChatManager connected(&window, dir.path(), FastTimings());
+        connected.Start("127.0.0.1", live.Port(), "a", "b", "c", "d");
+        ASSERT_TRUE(live.Accept());
+        ASSERT_TRUE(live.ReadMessage().has_value());
+        for (int i = 0; i < 50; ++i) live.SendMessage(kGetDir);
+    }
+    EXPECT_TRUE(live.WaitPeerClosed(3000));
 }
 
 // --- misbehaving servers ----------------------------------------------------
