@@ -46,13 +46,16 @@ TEST_F(TcpLinkTest, RegistrationCarriesUtf8AndEscapesQuotes) {
     EXPECT_NE(ParseJson(reg), nullptr);
 }
 
-class FastHeartbeatTest : public TcpLinkTest {
+template <int HeartbeatMs>
+class HeartbeatEveryTest : public TcpLinkTest {
     ChatTimings Timings() const override {
         ChatTimings t = FastTimings();
-        t.heartbeatMs = 20;
+        t.heartbeatMs = HeartbeatMs;
         return t;
     }
 };
+using FastHeartbeatTest = HeartbeatEveryTest<20>;
+using BusyHeartbeatTest = HeartbeatEveryTest<1>;
 
 TEST_F(FastHeartbeatTest, HeartbeatByteRepeatsAtItsInterval) {
     Connect(server);
@@ -282,14 +285,6 @@ TEST_F(TcpLinkTest, ServerThatNeverReadsGetsDroppedAndRedialled) {
 }
 
 // --- senders ----------------------------------------------------------------
-
-class BusyHeartbeatTest : public TcpLinkTest {
-    ChatTimings Timings() const override {
-        ChatTimings t = FastTimings();
-        t.heartbeatMs = 1;
-        return t;
-    }
-};
 
 TEST_F(BusyHeartbeatTest, ConcurrentSendsNeverInterleave) {
     Connect(server);
