@@ -262,8 +262,12 @@ TEST_F(TcpLinkTest, DestructionEndsEveryThreadInAnyState) {
         ASSERT_TRUE(live.Accept());
         ASSERT_TRUE(live.ReadMessage().has_value());
         for (int i = 0; i < 50; ++i) live.SendMessage(kGetDir);
+        connected.Close();
+        EXPECT_FALSE(connected.IsConnected());
+        EXPECT_TRUE(live.WaitPeerClosed(3000));
+        connected.Start("127.0.0.1", live.Port(), "a", "b", "c", "d");  // closed for good
+        EXPECT_FALSE(live.ConnectionPending(200));
     }
-    EXPECT_TRUE(live.WaitPeerClosed(3000));
 }
 
 // --- misbehaving servers ----------------------------------------------------
