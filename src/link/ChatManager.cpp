@@ -31,6 +31,10 @@ CChatManager::CChatManager(PageWindow* owner, const std::string& moduleDir, cons
 CChatManager::~CChatManager() {
     // The threads still use this object (dispatch, replies, traces) until
     // they have ended, so they end first.
+    Close();
+}
+
+void CChatManager::Close() {
     if (CChatSocket* socket = m_socket.load()) socket->Close();
 }
 

@@ -39,6 +39,12 @@ public:
                const std::string& gsdm, const std::string& rydm);
     // Disconnects a connected link; on a link that is retrying it changes nothing.
     void Stop();
+    // Ends the link for good: disconnects and joins every thread (waiting
+    // for a command being answered). The process-wide instance lives until
+    // exit, after its owner window; the application calls this while the
+    // window still takes notifications, never from a link thread. The
+    // destructor calls it too.
+    void Close();
 
     void SendText(const std::string& text) override;
     void NotifyPage(const std::string& text) override;

@@ -11,6 +11,22 @@ namespace quorvin {
 namespace {
 constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr char kHeartbeat = static_cast<char>(0xFF);
+// The rhythm of every link thread: wait for stop or go (stop wins when both
+// are set), run one step on go and signal go again, until a step fails or
+// stop is seen.
+template <typename Step>
+void RunWhileGo(Event& stop, Event& go, Step step) {
+    for (;;) {
+        if (WaitAny({&stop, &go}) == 0) {
+            stop.Reset();
+            return;
+        }
+        go.Reset();
+        if (!step()) return;
+        go.Set();
+    }
+}
+
 }  // namespace
 
 struct CChatSocket::Connection {
@@ -161,12 +177,7 @@ void CChatSocket::JoinAll() {
 }
 
 void CChatSocket::SupervisorProc() {
-    for (;;) {
-        if (WaitAny({&m_supervisorStop, &m_supervisorGo}) == 0) {
-            m_supervisorStop.Reset();
-            return;
-        }
-        m_supervisorGo.Reset();
+    RunWhileGo(m_supervisorStop, m_supervisorGo, [this] {
         ReapFinished();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -174,8 +185,8 @@ void CChatSocket::SupervisorProc() {
         }
         // The stop event cuts the pause short; the next wait then sees it.
         WaitAny({&m_supervisorStop}, m_timings.reconnectMs);
-        m_supervisorGo.Set();
-    }
+        return true;
+    });
 }
 
 void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel) {
@@ -218,31 +229,19 @@ void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::ato
 }
 
 void CChatSocket::HeartbeatProc(std::shared_ptr<Connection> conn) {
-    for (;;) {
-        if (WaitAny({&conn->heartbeatStop, &conn->heartbeatGo}) == 0) {
-            conn->heartbeatStop.Reset();
-            return;
-        }
-        conn->heartbeatGo.Reset();
-        if (!SendOn(conn, &kHeartbeat, 1)) return;
+    RunWhileGo(conn->heartbeatStop, conn->heartbeatGo, [this, &conn] {
+        if (!SendOn(conn, &kHeartbeat, 1)) return false;
         WaitAny({&conn->heartbeatStop}, m_timings.heartbeatMs);
-        conn->heartbeatGo.Set();
-    }
+        return true;
+    });
 }
 
 void CChatSocket::ReceiveProc(std::shared_ptr<Connection> conn) {
-    for (;;) {
-        if (WaitAny({&conn->receiveStop, &conn->receiveGo}) == 0) {
-            conn->receiveStop.Reset();
-            break;
-        }
-        conn->receiveGo.Reset();
-        if (!ReceiveOnce(*conn)) {
-            LoseConnection(conn);
-            break;
-        }
-        conn->receiveGo.Set();
-    }
+    RunWhileGo(conn->receiveStop, conn->receiveGo, [this, &conn] {
+        if (ReceiveOnce(*conn)) return true;
+        LoseConnection(conn);
+        return false;
+    });
     m_owner.OnDisconnected();
 }
 

@@ -44,23 +44,12 @@ bool ReadCommandMessage(std::string_view text, CommandMessage& out) {
 }
 
 std::string FormatReply(const CommandMessage& msg, std::string_view result) {
-    std::string r;
-    r.reserve(msg.text.size() * 2 + result.size() + 160);
-    r += "{\"type\":\"cmd\",\"from\":\"";
-    r += Echo(msg.to);
-    r += "\",\"to\":\"";
-    r += Echo(msg.from);
-    r += "\",\"name\":\"";
-    r += Echo(msg.name);
-    r += ">res\",\"body\":{\"result\":";
+    std::string r = "{\"type\":\"cmd\",\"from\":\"" + Echo(msg.to) + "\",\"to\":\"" + Echo(msg.from) +
+                    "\",\"name\":\"" + Echo(msg.name) + ">res\",\"body\":{\"result\":";
+    r.reserve(r.size() + result.size() + msg.text.size() * 2 + 80);
     r += result;
-    r += ",\"modelName\":\"";
-    r += Echo(msg.modelName);
-    r += "\",\"taskId\":\"";
-    r += Echo(msg.taskId);
-    r += "\",\"callfor\":\"";
-    r += Echo(msg.callfor);
-    r += "\"},\"srcMsg\":";
+    r += ",\"modelName\":\"" + Echo(msg.modelName) + "\",\"taskId\":\"" + Echo(msg.taskId) + "\",\"callfor\":\"" +
+         Echo(msg.callfor) + "\"},\"srcMsg\":";
     r += msg.text;
     r += "}";
     return r;
@@ -68,17 +57,10 @@ std::string FormatReply(const CommandMessage& msg, std::string_view result) {
 
 std::string FormatRegistration(std::string_view from, std::string_view clientName, std::string_view gsdm,
                                std::string_view rydm) {
-    std::string r = "{\"type\":\"cmd\",\"from\":\"";
-    r += JsonEscape(from);
-    r += "\",\"to\":\"server\",\"name\":\"wellcome\",\"body\":{\t\"clientTag\":\"\",\t\"clientType\":\"printer\",\t"
-         "\"clientName\":\"";
-    r += JsonEscape(clientName);
-    r += "\",\t\"gsdm\":\"";
-    r += JsonEscape(gsdm);
-    r += "\",\t\"rydm\":\"";
-    r += JsonEscape(rydm);
-    r += "\"}\t\t\t\t\t}";
-    return r;
+    return "{\"type\":\"cmd\",\"from\":\"" + JsonEscape(from) +
+           "\",\"to\":\"server\",\"name\":\"wellcome\",\"body\":{\t\"clientTag\":\"\",\t\"clientType\":\"printer\",\t"
+           "\"clientName\":\"" + JsonEscape(clientName) + "\",\t\"gsdm\":\"" + JsonEscape(gsdm) +
+           "\",\t\"rydm\":\"" + JsonEscape(rydm) + "\"}\t\t\t\t\t}";
 }
 
 std::string SuccessResult() { return "{\"errorNo\":\"0\",\"errorMsg\":\"\"}"; }

@@ -77,11 +77,9 @@ constexpr StandardPaper kPapers[] = {
     {104, "PRC Envelope #10", "prc_10_324x458mm"},
 };
 
-// The PWG name without the variant CUPS appends for borderless and
-// similar media ("iso_a4_210x297mm.Borderless", "..._borderless").
+// The PWG name without the "_borderless" variant some printers list
+// beside the plain size.
 std::string_view BareSize(std::string_view pwgName) {
-    std::size_t dot = pwgName.find('.');
-    if (dot != std::string_view::npos) pwgName = pwgName.substr(0, dot);
     constexpr std::string_view kBorderless = "_borderless";
     if (pwgName.size() > kBorderless.size() && pwgName.substr(pwgName.size() - kBorderless.size()) == kBorderless)
         pwgName = pwgName.substr(0, pwgName.size() - kBorderless.size());

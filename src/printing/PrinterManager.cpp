@@ -292,7 +292,9 @@ std::string CPrinterManager::GetPrinterJobStatus(const std::string& printer) {
         return Utf8ToLocal(kFailed);
 
     std::string items;
-    for (const SpoolJob& job : jobs) {
+    for (SpoolJob& job : jobs) {
+        // CUPS leaves a waiting job's reasons alone when its queue stops.
+        if (info.state == 5 && job.state == 3) job.reasons.push_back("printer-stopped");
         if (!items.empty()) items += ",";
         items += "{\"JobId\":" + std::to_string(job.id) + ",\"TotalPages\":" + std::to_string(job.impressions) +
                  ",\"PagesPrinted\":" + std::to_string(job.impressionsCompleted) + ",\"filename\":\"" +

@@ -98,6 +98,9 @@ std::string JobStatusTextUtf8(std::uint32_t status) {
     return "未知打印作业状态";
 }
 
+// printer-state to printer status bits: idle (3) none, processing (4)
+// printing, stopped (5) paused when a reason says "paused", else error; a
+// queue not accepting jobs is not available; reasons as kPrinterReasons.
 std::uint32_t PrinterStatusBits(int state, const std::vector<std::string>& reasons, bool accepting) {
     std::uint32_t bits = 0;
     bool paused = false;
@@ -109,23 +112,27 @@ std::uint32_t PrinterStatusBits(int state, const std::vector<std::string>& reaso
         if (bare == "paused") paused = true;
     }
     if (state == 4) bits |= printer_status::kPrinting;
-    // A queue CUPS stopped by itself (its backend failed) is in error; one
-    // an administrator stopped says "paused".
+    // CUPS stops a queue by itself when its backend fails: an error.
     if (state == 5 && !paused) bits |= printer_status::kError;
     if (!accepting) bits |= printer_status::kNotAvailable;
     return bits;
 }
 
+// job-state to job status bits: pending (3) none, as a spooled job waiting
+// its turn; held (4) paused; processing (5) printing; stopped (6) blocked;
+// canceled (7) deleted; aborted (8) error; completed (9) printed and
+// complete. Reasons add: job-canceled-by-user and processing-to-stop-point
+// deleting; printer-stopped on a pending job blocked (the caller adds it
+// when the job's queue is stopped).
 std::uint32_t JobStatusBits(int state, const std::vector<std::string>& reasons) {
     std::uint32_t bits = 0;
     switch (state) {
-    case 3: break;  // pending: waiting its turn, as a spooled job shows no bit
-    case 4: bits |= job_status::kPaused; break;                              // held
-    case 5: bits |= job_status::kPrinting; break;                            // processing
-    case 6: bits |= job_status::kBlockedDevq; break;                         // stopped
-    case 7: bits |= job_status::kDeleted; break;                             // canceled
-    case 8: bits |= job_status::kError; break;                               // aborted
-    case 9: bits |= job_status::kPrinted | job_status::kComplete; break;     // completed
+    case 4: bits |= job_status::kPaused; break;
+    case 5: bits |= job_status::kPrinting; break;
+    case 6: bits |= job_status::kBlockedDevq; break;
+    case 7: bits |= job_status::kDeleted; break;
+    case 8: bits |= job_status::kError; break;
+    case 9: bits |= job_status::kPrinted | job_status::kComplete; break;
     default: break;
     }
     for (const std::string& reason : reasons) {

@@ -87,10 +87,7 @@ public:
     std::optional<std::string> ReadMessage(int timeoutMs = 5000) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            while (!m_buffer.empty() && m_buffer[0] == '\xFF') {
-                ++m_heartbeats;
-                m_buffer.erase(0, 1);
-            }
+            SkipHeartbeats();
             const std::size_t end = m_buffer.find('\xFE');
             if (end != std::string::npos) {
                 std::string message = m_buffer.substr(0, end);
@@ -104,10 +101,7 @@ public:
     bool WaitHeartbeats(int count, int timeoutMs = 5000) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            while (!m_buffer.empty() && m_buffer[0] == '\xFF') {
-                ++m_heartbeats;
-                m_buffer.erase(0, 1);
-            }
+            SkipHeartbeats();
             const std::size_t end = m_buffer.find('\xFE');
             if (end != std::string::npos && m_heartbeats < count) {
                 m_buffer.erase(0, end + 1);  // a message; keep looking
@@ -145,6 +139,13 @@ public:
     }
 
 private:
+    // Heartbeat bytes stand between messages only.
+    void SkipHeartbeats() {
+        while (!m_buffer.empty() && m_buffer[0] == '\xFF') {
+            ++m_heartbeats;
+            m_buffer.erase(0, 1);
+        }
+    }
     bool Fill(std::chrono::steady_clock::time_point deadline) {
         if (m_client < 0) return false;
         const auto left =

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/CodePage.h"
+#include "common/CommonTool.h"
 #include "link/TcpLinkFixture.h"
 
 namespace quorvin::testing {
@@ -45,13 +46,16 @@ TEST_F(TcpLinkTest, RegistrationCarriesUtf8AndEscapesQuotes) {
     EXPECT_NE(ParseJson(reg), nullptr);
 }
 
-class FastHeartbeatTest : public TcpLinkTest {
+template <int HeartbeatMs>
+class HeartbeatEveryTest : public TcpLinkTest {
     ChatTimings Timings() const override {
         ChatTimings t = FastTimings();
-        t.heartbeatMs = 20;
+        t.heartbeatMs = HeartbeatMs;
         return t;
     }
 };
+using FastHeartbeatTest = HeartbeatEveryTest<20>;
+using BusyHeartbeatTest = HeartbeatEveryTest<1>;
 
 TEST_F(FastHeartbeatTest, HeartbeatByteRepeatsAtItsInterval) {
     Connect(server);
@@ -229,6 +233,43 @@ TEST_F(TcpLinkTest, NeverStartedLinkNeitherSendsNorTraces) {
     EXPECT_TRUE(window.Notifications().empty());
 }
 
+TEST_F(TcpLinkTest, ProcessWideInstanceTakesTheFirstWindowThatAsks) {
+    HeadlessPageWindow other;
+    CChatManager& first = CChatManager::GetInstance(nullptr);
+    EXPECT_EQ(first.Owner(), nullptr);
+    CChatManager& second = CChatManager::GetInstance(&window);
+    CChatManager& third = CChatManager::GetInstance(&other);
+    EXPECT_EQ(&first, &second);
+    EXPECT_EQ(&first, &third);
+    EXPECT_EQ(first.Owner(), &window);
+    EXPECT_TRUE(std::filesystem::is_directory(first.Tool().GetModuleDir() + "/temp"));
+}
+
+TEST_F(TcpLinkTest, DestructionEndsEveryThreadInAnyState) {
+    // Retrying against a closed port.
+    const std::uint16_t closedPort = server.Port();
+    {
+        CChatManager retrying(&window, dir.path(), FastTimings());
+        retrying.Start("127.0.0.1", closedPort + 0, "a", "b", "c", "d");
+        server.CloseListener();
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    }
+    // Connected, with a command being answered while it goes.
+    LoopbackServer live;
+    {
+        CChatManager connected(&window, dir.path(), FastTimings());
+        connected.Start("127.0.0.1", live.Port(), "a", "b", "c", "d");
+        ASSERT_TRUE(live.Accept());
+        ASSERT_TRUE(live.ReadMessage().has_value());
+        for (int i = 0; i < 50; ++i) live.SendMessage(kGetDir);
+        connected.Close();
+        EXPECT_FALSE(connected.IsConnected());
+        EXPECT_TRUE(live.WaitPeerClosed(3000));
+        connected.Start("127.0.0.1", live.Port(), "a", "b", "c", "d");  // closed for good
+        EXPECT_FALSE(live.ConnectionPending(200));
+    }
+}
+
 // --- misbehaving servers ----------------------------------------------------
 
 TEST_F(TcpLinkTest, ServerThatNeverReadsGetsDroppedAndRedialled) {
@@ -248,14 +289,6 @@ TEST_F(TcpLinkTest, ServerThatNeverReadsGetsDroppedAndRedialled) {
 }
 
 // --- senders ----------------------------------------------------------------
-
-class BusyHeartbeatTest : public TcpLinkTest {
-    ChatTimings Timings() const override {
-        ChatTimings t = FastTimings();
-        t.heartbeatMs = 1;
-        return t;
-    }
-};
 
 TEST_F(BusyHeartbeatTest, ConcurrentSendsNeverInterleave) {
     Connect(server);

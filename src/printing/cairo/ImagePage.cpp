@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace quorvin {
 namespace {
@@ -70,6 +71,19 @@ bool ReadWholeFile(const std::string& path, BytesPtr& bytes, std::size_t& size) 
 
 bool IsJpeg(const unsigned char* data, std::size_t size) {
     return size > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+// gdk-pixbuf decodes a cut-off JPEG or PNG without complaint (the missing
+// rows come out grey), so those two formats must show their end: a JPEG
+// the end-of-image marker after its last scan, a PNG its IEND chunk.
+bool HasEnd(const unsigned char* data, std::size_t size) {
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    if (IsJpeg(data, size)) {
+        std::size_t scan = bytes.rfind("\xFF\xDA");
+        return scan != std::string_view::npos && bytes.find("\xFF\xD9", scan) != std::string_view::npos;
+    }
+    if (size > 8 && bytes.substr(0, 8) == "\x89PNG\r\n\x1A\n") return bytes.rfind("IEND") != std::string_view::npos;
+    return true;  // other formats report truncation when decoded
 }
 
 struct SizeRequest {
@@ -173,7 +187,7 @@ bool WritePdf(cairo_surface_t* image, const PageLayout& layout, const std::strin
 ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& layout, const std::string& pdfPath) {
     BytesPtr bytes;
     std::size_t size = 0;
-    if (!ReadWholeFile(imagePath, bytes, size)) return ImagePageResult::NotAnImage;
+    if (!ReadWholeFile(imagePath, bytes, size) || !HasEnd(bytes.get(), size)) return ImagePageResult::NotAnImage;
 
     SizeRequest request{IsJpeg(bytes.get(), size)};
     LoaderPtr loader = Decode(bytes.get(), size, request);
