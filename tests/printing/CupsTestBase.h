@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -48,17 +47,31 @@ protected:
 
     // One printer attribute's value as ipptool shows it ("" when absent).
     std::string Attribute(const std::string& queue, const std::string& name) {
+        return Query(queue, "Get-Printer-Attributes", "", name);
+    }
+
+    // One attribute of a job of the queue.
+    std::string JobAttribute(const std::string& queue, int jobId, const std::string& name) {
+        return Query(queue, "Get-Job-Attributes", " ATTR integer job-id " + std::to_string(jobId) + "\n", name);
+    }
+
+    std::string Query(const std::string& queue, const std::string& operation, const std::string& extra,
+                      const std::string& name) {
         std::string test = m_dir / "get.test";
         WriteBytes(test,
-                   "{ OPERATION Get-Printer-Attributes\n GROUP operation-attributes-tag\n"
+                   "{ OPERATION " + operation + "\n GROUP operation-attributes-tag\n"
                    " ATTR charset attributes-charset utf-8\n ATTR naturalLanguage attributes-natural-language en\n"
-                   " ATTR uri printer-uri $uri\n ATTR keyword requested-attributes " +
+                   " ATTR uri printer-uri $uri\n" + extra + " ATTR keyword requested-attributes " +
                        name + "\n}\n");
         std::string out;
         Run("ipptool -tv " + ShellQuote(PrinterUri(queue)) + " " + test, &out);
-        std::smatch m;
-        std::regex line("\\n\\s*" + name + " \\([^)]*\\) = ([^\\n]*)");
-        return std::regex_search(out, m, line) ? m[1].str() : "";
+        // "        name (type) = value"
+        std::size_t at = out.find(" " + name + " (");
+        if (at == std::string::npos) return "";
+        std::size_t eq = out.find(") = ", at);
+        std::size_t end = out.find('\n', at);
+        if (eq == std::string::npos || eq > end) return "";
+        return out.substr(eq + 4, end == std::string::npos ? std::string::npos : end - eq - 4);
     }
 
     // Sets printer-state-reasons the way a driver would report them.
@@ -81,8 +94,7 @@ protected:
         if (Run("lp -d " + ShellQuote(queue) + " -t " + ShellQuote(title) + " " + options + " " + ShellQuote(path),
                 &out) != 0)
             return 0;
-        std::smatch m;
-        return std::regex_search(out, m, std::regex("request id is .*-([0-9]+) ")) ? std::stoi(m[1].str()) : 0;
+        return JobIdOfLp(out);
     }
 
     // Waits (bounded) until the job has left the queue; its last state.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
-#include <regex>
 #include <thread>
 
 #include "CupsTestBase.h"
@@ -59,12 +58,11 @@ struct Raster {
 bool Render(const std::string& pdf, const std::string& prefix, Raster& raster) {
     if (RunCommand("pdftoppm -r 36 -singlefile " + ShellQuote(pdf) + " " + ShellQuote(prefix)) != 0) return false;
     std::string ppm = ReadBytes(prefix + ".ppm");
-    std::smatch m;
-    std::regex header("^P6\\s+([0-9]+)\\s+([0-9]+)\\s+255\\s");
-    if (!std::regex_search(ppm, m, header)) return false;
-    raster.width = std::stoi(m[1].str());
-    raster.height = std::stoi(m[2].str());
-    raster.rgb = ppm.substr(m[0].length());
+    int headerLength = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d 255%n", &raster.width, &raster.height, &headerLength) != 2 ||
+        headerLength == 0 || raster.width <= 0 || raster.height <= 0)
+        return false;
+    raster.rgb = ppm.substr(static_cast<std::size_t>(headerLength) + 1);  // one white-space byte ends the header
     return raster.rgb.size() == static_cast<std::size_t>(raster.width) * raster.height * 3;
 }
 
@@ -103,10 +101,10 @@ protected:
     ::testing::AssertionResult PageSizeIs(const std::string& pdf, double width, double height) {
         std::string out;
         Run("pdfinfo " + ShellQuote(pdf), &out);
-        std::smatch m;
-        if (!std::regex_search(out, m, std::regex("Page size:\\s+([0-9.]+) x ([0-9.]+) pts")))
+        std::size_t at = out.find("Page size:");
+        double w = 0, h = 0;
+        if (at == std::string::npos || std::sscanf(out.c_str() + at, "Page size: %lf x %lf pts", &w, &h) != 2)
             return ::testing::AssertionFailure() << "no page size in " << out;
-        double w = std::stod(m[1].str()), h = std::stod(m[2].str());
         if (std::abs(w - width) <= 1 && std::abs(h - height) <= 1) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << "page " << w << " x " << h;
     }
@@ -181,6 +179,28 @@ TEST_F(ImagePages, JpegOnTheQueuesDefaultPaperAndFormWithMargins) {
     EXPECT_TRUE(Colour(page, 0.85, 0.9, kRed));
 }
 
+TEST_F(ImagePages, LandscapeAndCopiesComeFromThePrinterDefaults) {
+    std::string png = m_dir / "quad.png";
+    ASSERT_TRUE(SaveQuadrants(png, "png", 40, 20, kRed, kBlue, kGreen, kWhite));
+    ASSERT_EQ(m_pManager->SetPaper("PDF", "A4", 2, 2), 1);  // two copies, landscape
+    int job = m_pManager->PrintImageFile("PDF", png);
+    ASSERT_GT(job, 0);
+    std::string pdf = OutputOf(job);
+    ASSERT_FALSE(pdf.empty());
+    EXPECT_TRUE(PageSizeIs(pdf, 595.3, 841.9));
+    // cups-pdf leaves copies to the device: the job carries them.
+    EXPECT_EQ(JobAttribute("PDF", job, "copies"), "2");
+    EXPECT_EQ(JobAttribute("PDF", job, "media"), "iso_a4_210x297mm");
+    // The landscape page lies turned a quarter to the left on the sheet,
+    // still filled edge to edge.
+    Raster page;
+    ASSERT_TRUE(Render(pdf, m_dir / "page", page));
+    EXPECT_TRUE(Colour(page, 0.05, 0.95, kRed));
+    EXPECT_TRUE(Colour(page, 0.05, 0.05, kBlue));
+    EXPECT_TRUE(Colour(page, 0.95, 0.95, kGreen));
+    EXPECT_TRUE(Colour(page, 0.95, 0.05, kWhite));
+}
+
 TEST_F(ImagePages, ConcurrentPrintsAllComplete) {
     std::string png = m_dir / "small.png";
     ASSERT_TRUE(SaveQuadrants(png, "png", 16, 16, kRed, kBlue, kGreen, kClear));
@@ -238,7 +258,8 @@ TEST_F(ShellPrinting, FileGoesToTheDefaultPrinterTypedByCups) {
     EXPECT_EQ(JobCount(), before + 1);
     std::string last;
     Run("lpstat -W all -o PDF | tail -1", &last);
-    int job = std::stoi(std::regex_replace(last, std::regex("^PDF-([0-9]+).*\\n?$"), "$1"));
+    int job = last.rfind("PDF-", 0) == 0 ? std::atoi(last.c_str() + 4) : 0;
+    ASSERT_GT(job, 0) << last;
     std::string pdf = OutputOf(job);
     ASSERT_FALSE(pdf.empty());
     // CUPS typed the text and set it on a page: something dark on white.
