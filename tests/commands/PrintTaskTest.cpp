@@ -1,6 +1,7 @@
 // PrintWebJpegImage end to end: a server on the TCP link sends the command,
 // the image comes from an HTTP server on loopback, and the private CUPS
 // scheduler of the "cups" fixture prints it into a PDF.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -22,6 +23,8 @@ class PrintTaskTest : public TcpLinkTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
+        // The queues are shared: whatever an earlier test left, take jobs again.
+        RunCommand("cupsaccept " + ShellQuote(cups.pdfQueue) + " && cupsenable " + ShellQuote(cups.pdfQueue));
         ASSERT_FALSE(jpeg.empty());
         TcpLinkTest::SetUp();
         link->SetPrintTaskStarter(runner->Starter());
@@ -86,7 +89,8 @@ protected:
 };
 
 TEST_F(PrintTaskTest, AnImageIsDownloadedPrintedAndAnswered) {
-    const std::size_t before = Pdfs().size();
+    const std::vector<fs::path> earlier = Pdfs();
+    const std::size_t before = earlier.size();
     // The printer name differs from the queue's in letter case only.
     std::string printer = cups.pdfQueue;
     for (char& c : printer) c = static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? std::toupper(c) : std::tolower(c));
@@ -105,10 +109,14 @@ TEST_F(PrintTaskTest, AnImageIsDownloadedPrintedAndAnswered) {
 
     const std::vector<fs::path> pdfs = WaitForPdfs(before, 1);
     ASSERT_EQ(pdfs.size(), before + 1) << "no PDF from cups-pdf in " << cups.pdfOut;
+    fs::path pdf;
+    for (const fs::path& p : pdfs)
+        if (std::find(earlier.begin(), earlier.end(), p) == earlier.end()) pdf = p;
+    ASSERT_FALSE(pdf.empty());
     // cups-pdf names the file before it has finished writing it.
     std::string info;
     int status = -1;
-    for (int i = 0; i < 50 && (status = RunCommand("pdfinfo " + ShellQuote(pdfs.back().string()) + " 2>&1", &info)) != 0;
+    for (int i = 0; i < 50 && (status = RunCommand("pdfinfo " + ShellQuote(pdf.string()) + " 2>&1", &info)) != 0;
          ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_EQ(status, 0) << info;
@@ -117,7 +125,7 @@ TEST_F(PrintTaskTest, AnImageIsDownloadedPrintedAndAnswered) {
     EXPECT_EQ(std::stoi(info.substr(pages + 6)), 1) << info;
     // The page carries the picture.
     std::string pictures;
-    ASSERT_EQ(RunCommand("pdfimages -list " + ShellQuote(pdfs.back().string()) + " 2>&1", &pictures), 0);
+    ASSERT_EQ(RunCommand("pdfimages -list " + ShellQuote(pdf.string()) + " 2>&1", &pictures), 0);
     EXPECT_NE(pictures.find("image"), std::string::npos) << pictures;
 }
 
