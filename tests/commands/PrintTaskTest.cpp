@@ -77,7 +77,10 @@ protected:
     CupsFixture cups;
     const std::string jpeg = MakeJpeg(320, 240);
     LoopbackHttpServer images{[this](const SeenRequest& request, HttpConnection& c) {
-        if (request.target.rfind("/img/ok", 0) == 0) {
+        if (request.target == "/img/slow.jpg") {
+            c.Hold(1500);
+            c.Respond(200, jpeg, "image/jpeg");
+        } else if (request.target.rfind("/img/ok", 0) == 0) {
             c.Respond(200, jpeg, "image/jpeg");
         } else if (request.target == "/img/text.jpg") {
             c.Respond(200, "this is not an image at all", "image/jpeg");
@@ -188,6 +191,27 @@ TEST_F(PrintTaskTest, APathOutOfTheProgramDirectoryIsRefusedBeforeAnything) {
     EXPECT_EQ(images.RequestCount(), 0u);
     EXPECT_TRUE(TaskNotices().empty());
     EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / "evil.jpg"));
+}
+
+TEST_F(PrintTaskTest, ASlowDownloadDoesNotHoldBackALaterTask) {
+    const std::string slow = Command(images.origin() + "/img/slow.jpg", "temp^slow.jpg", cups.pdfQueue, "slow");
+    const std::string fast = Command(images.origin() + "/img/ok.jpg", "temp^fast.jpg", cups.pdfQueue, "fast");
+    ASSERT_TRUE(server.SendMessage(slow));
+    ASSERT_TRUE(server.SendMessage(fast));
+    EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(SuccessResult(), fast, "fast"));
+    EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(SuccessResult(), slow, "slow"));
+}
+
+TEST_F(PrintTaskTest, AStoppedLinkLeavesItsTasksRunning) {
+    const std::string msg = Command(images.origin() + "/img/slow.jpg", "temp^s.jpg", cups.pdfQueue);
+    ASSERT_TRUE(server.SendMessage(msg));
+    const std::string file = LocalName("temp/s.jpg");
+    const std::string begin = PrintTaskNotice("printer.task.begin", cups.pdfQueue, file);
+    const std::string success = PrintTaskNotice("printer.task.success", cups.pdfQueue, file);
+    ASSERT_TRUE(NotifiedWith(begin, 10000));
+    link->Stop();
+    EXPECT_TRUE(NotifiedWith(success, 30000));
+    EXPECT_TRUE(ReadBytes(file) == jpeg);
 }
 
 TEST_F(PrintTaskTest, TenTasksAtOnceAllGetTheirOwnReply) {
