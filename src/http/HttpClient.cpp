@@ -345,6 +345,12 @@ std::string HttpClient::ReadAll() {
     // The response is whole before it can be read (the asynchronous client
     // waits for it), so the first empty read is the true end of the body.
     std::string all;
+    if (!Busy() && m_response && m_nReadOffset == 0) {
+        // Nothing read yet: hand the body over instead of copying it.
+        all = std::move(m_response->body);
+        m_response->body.clear();
+        return all;
+    }
     std::vector<char> chunk(kReadChunk);
     for (;;) {
         const int n = ReadResponse(chunk.data(), kReadChunk);

@@ -108,6 +108,12 @@ TEST_F(HttpClientTest, ReadResponseHandsOutTheBodyInPiecesThenZero) {
     EXPECT_EQ(n, 0);
     EXPECT_TRUE(joined == Pattern(1000));
     EXPECT_EQ(client.ReadResponse(piece, sizeof piece), 0);
+
+    // ReadAll after a first piece hands out the rest only.
+    ASSERT_TRUE(client.Request("/size/50000", HttpClient::kGet));
+    ASSERT_EQ(client.ReadResponse(piece, sizeof piece), 300);
+    EXPECT_TRUE(client.ReadAll() == Pattern(50000).substr(300));
+    EXPECT_EQ(client.ReadAll(), "");
 }
 
 TEST_F(HttpClientTest, GetSendsTheAgentAcceptAndReferrerOnAnEscapedTarget) {
