@@ -4,12 +4,13 @@
 
 #include "app/QuorvinApp.h"
 #include "common/CommonTool.h"
+#include "http/ConfigDownload.h"
 
 int main() {
     std::setlocale(LC_ALL, "");
     quorvin::CCommonTool tool;
     quorvin::CQuorvinApp app(
-        tool.GetModuleDir(), nullptr, [](const quorvin::StartupValues& values) {
+        tool.GetModuleDir(), quorvin::MakeConfigFetcher(quorvin::ConfigServerOrigin()), [](const quorvin::StartupValues& values) {
             const quorvin::WindowSettings& w = values.window;
             std::printf("quorvin: the page window is not built yet.\n"
                         "  page:  %s\n  title: %s\n  size:  %dx%d align=%s status=%s\n"
