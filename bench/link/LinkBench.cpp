@@ -157,16 +157,17 @@ void BM_EchoInFlight(benchmark::State& state) {
     InFlight(state, server);
 }
 
+// Arg: commands per burst; second arg 1 with the headless window, 0 without.
 void BM_LinkGetCurrentDirInFlight(benchmark::State& state) {
     LoopbackServer server;
-    LinkPeer peer(server);
+    LinkPeer peer(server, state.range(1) != 0);
     if (!server.Accept() || !server.ReadMessage()) return state.SkipWithError("no link");
     InFlight(state, server);
 }
 
 BENCHMARK(BM_RoundTripLinkVsEcho)->ArgName("window")->Arg(1)->Arg(0)->Iterations(20000)->UseRealTime();
 BENCHMARK(BM_EchoInFlight)->Arg(256)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_LinkGetCurrentDirInFlight)->Arg(256)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_LinkGetCurrentDirInFlight)->ArgNames({"burst", "window"})->Args({256, 1})->Args({256, 0})->UseRealTime()->MinTime(2.0);
 
 }  // namespace
 }  // namespace quorvin
