@@ -23,8 +23,7 @@ class PrintTaskTest : public TcpLinkTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
-        // The queues are shared: whatever an earlier test left, take jobs again.
-        RunCommand("cupsaccept " + ShellQuote(cups.pdfQueue) + " && cupsenable " + ShellQuote(cups.pdfQueue));
+        ASSERT_EQ(ResetCupsQueues(cups), 0);  // the queues are shared with other tests
         ASSERT_FALSE(jpeg.empty());
         TcpLinkTest::SetUp();
         link->SetPrintTaskStarter(runner->Starter());

@@ -20,12 +20,12 @@ protected:
     void SetUp() override {
         // Before the link exists: its threads must see the private scheduler.
         ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
+        ASSERT_EQ(ResetCupsQueues(cups), 0);  // the queues are shared with other tests
         TcpLinkTest::SetUp();
         Connect(server);
     }
     void TearDown() override {
         TcpLinkTest::TearDown();
-        RunCommand("lpadmin -d " + ShellQuote(cups.pdfQueue));  // the queues are shared
     }
     // The reply's "result" as JSON text, after checking the envelope around it.
     std::string Result(const std::string& name, const std::string& body) {

@@ -25,13 +25,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(s_bReady) << s_cups.error;
         SetLocalCodePage("");
-        const std::string& pdf = s_cups.pdfQueue;
-        const std::string& eve = s_cups.eveQueue;
-        ASSERT_EQ(Run("cupsenable " + pdf + " " + eve + " && cupsaccept " + pdf + " " + eve + " && cancel -a " + pdf +
-                      " " + eve + " && lpadmin -d " + pdf + " && lpadmin -p " + pdf +
-                      " -o media-default=iso_a4_210x297mm -o copies-default=1 -o orientation-requested-default=3"),
-                  0);
-        SetReasons(eve, "none");
+        ASSERT_EQ(ResetCupsQueues(s_cups), 0);
+        SetReasons(s_cups.eveQueue, "none");
         m_pManager = std::make_unique<CPrinterManager>(m_dir.path());
     }
 
