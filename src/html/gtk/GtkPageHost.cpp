@@ -133,6 +133,13 @@ bool EnsureGtk() {
 
 const std::vector<GtkPageHost*>& GtkPageHost::RunningWindows() { return g_running; }
 
+GtkPageHost* GtkPageHost::Alive(const std::weak_ptr<Shared>& weak) {
+    auto shared = weak.lock();
+    if (!shared) return nullptr;
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    return shared->host;
+}
+
 GtkPageHost::GtkPageHost(CHtmlBaseDlg& dlg) : m_dlg(dlg), m_shared(std::make_shared<Shared>()) {
     m_shared->host = this;
 }
@@ -367,62 +374,29 @@ void GtkPageHost::CallScript(const std::string& name, const std::string& text) {
                                                    nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void GtkPageHost::CallAndWait(const char* body, GVariant* args, int timeoutMs) {
+void GtkPageHost::EvaluateScript(const std::string& script,
+                                 std::function<void(std::optional<std::string>)> done) {
     if (m_view == nullptr) {
-        g_variant_unref(g_variant_ref_sink(args));
+        done(std::nullopt);
         return;
     }
-    struct Wait {
-        bool done = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    auto* keep = new std::shared_ptr<Wait>(wait);
-    webkit_web_view_call_async_javascript_function(
-        m_view, body, -1, args, nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::shared_ptr<Wait>> w(static_cast<std::shared_ptr<Wait>*>(data));
-            GError* error = nullptr;
-            JSCValue* value =
-                webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
-            if (value != nullptr) g_object_unref(value);
-            if (error != nullptr) g_error_free(error);
-            (*w)->done = true;
-        },
-        keep);
-    const gint64 until = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
-    while (!wait->done && g_get_monotonic_time() < until) {
-        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-    }
-}
-
-std::optional<std::string> GtkPageHost::EvaluateScript(const std::string& script, int timeoutMs) {
-    if (m_view == nullptr) return std::nullopt;
-    struct Eval {
-        bool done = false;
-        std::optional<std::string> json;
-    };
-    auto eval = std::make_shared<Eval>();
-    auto* keep = new std::shared_ptr<Eval>(eval);
+    using Done = std::function<void(std::optional<std::string>)>;
     webkit_web_view_evaluate_javascript(
         m_view, script.c_str(), -1, nullptr, nullptr, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::shared_ptr<Eval>> e(static_cast<std::shared_ptr<Eval>*>(data));
+            std::unique_ptr<Done> callback(static_cast<Done*>(data));
             GError* error = nullptr;
             JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            std::optional<std::string> json;
             if (value != nullptr) {
-                GCharPtr json(jsc_value_to_json(value, 0));
-                (*e)->json = json ? std::string(json.get()) : std::string("undefined");
+                GCharPtr text(jsc_value_to_json(value, 0));
+                json = text ? std::string(text.get()) : std::string("undefined");
                 g_object_unref(value);
             }
             if (error != nullptr) g_error_free(error);
-            (*e)->done = true;
+            (*callback)(std::move(json));
         },
-        keep);
-    const gint64 until = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
-    while (!eval->done && g_get_monotonic_time() < until) {
-        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-    }
-    return eval->json;
+        new Done(std::move(done)));
 }
 
 void GtkPageHost::RunKeepingQueue(const std::function<void()>& fn) {
@@ -475,14 +449,7 @@ void GtkPageHost::Post(std::function<void()> fn) {
         [](gpointer data) -> gboolean {
             auto* j = static_cast<Job*>(data);
             // Runs only while the window object still exists.
-            if (auto s = j->shared.lock()) {
-                bool alive;
-                {
-                    std::lock_guard<std::mutex> l(s->mutex);
-                    alive = s->host != nullptr;
-                }
-                if (alive) j->fn();
-            }
+            if (Alive(j->shared) != nullptr) j->fn();
             return G_SOURCE_REMOVE;
         },
         job, [](gpointer data) { delete static_cast<Job*>(data); });
@@ -623,12 +590,14 @@ void GtkPageHost::Pump() {
         if (!m_shared->queue.empty()) head = m_shared->queue.front();
     }
     if (m_parked != nullptr) {
-        // A page blocked in a call runs no script: the notice rides on the
-        // pending call's answer, and the page asks again.
-        if (head) {
-            Answer("{\"k\":\"n\",\"s\":" + std::to_string(head->seq) + ",\"x\":\"" + JsonEscape(head->text) + "\"}");
-        } else if (m_callResult) {
+        // A finished call is answered first, so a busy link cannot hold the
+        // page inside its call; the notices then go the ordinary route.
+        if (m_callResult) {
             FinishCall();
+        } else if (head) {
+            // A page blocked in a call runs no script: the notice rides on
+            // the pending call's answer, and the page asks again.
+            Answer("{\"k\":\"n\",\"s\":" + std::to_string(head->seq) + ",\"x\":\"" + JsonEscape(head->text) + "\"}");
         }
         return;
     }
@@ -653,13 +622,7 @@ void GtkPageHost::Pump() {
             // A page without the script (or none at all) has had it too:
             // the text is dropped, as for a page without OnDlgNotify.
             if (error != nullptr) g_error_free(error);
-            auto shared = p->shared.lock();
-            GtkPageHost* host = nullptr;
-            if (shared) {
-                std::lock_guard<std::mutex> lock(shared->mutex);
-                host = shared->host;
-            }
-            if (host != nullptr) {
+            if (GtkPageHost* host = Alive(p->shared)) {
                 host->Acknowledge(p->seq);
                 host->Pump();
             }
@@ -708,12 +671,7 @@ void GtkPageHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoi
                     webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
                 if (value != nullptr) g_object_unref(value);
                 if (error != nullptr) g_error_free(error);
-                auto shared = weak->lock();
-                GtkPageHost* h = nullptr;
-                if (shared) {
-                    std::lock_guard<std::mutex> lock(shared->mutex);
-                    h = shared->host;
-                }
+                GtkPageHost* h = Alive(*weak);
                 if (h != nullptr && h->m_onReady) h->m_onReady();
             },
             new std::weak_ptr<Shared>(host->m_shared));
@@ -728,15 +686,37 @@ gboolean GtkPageHost::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
     if (host->m_closing || host->m_callActive || host->m_endRequested) return TRUE;
     if (g_running.empty() || g_running.back() != host) return TRUE;
     host->m_closing = true;
-    if (host->m_dlg.OnSysClose()) {
-        GVariantDict dict;
-        g_variant_dict_init(&dict, nullptr);
-        g_variant_dict_insert(&dict, "n", "s", "OnDlgEnd");
-        g_variant_dict_insert(&dict, "x", "s", LocalToUtf8(host->m_dlg.m_strPageParam).c_str());
-        host->CallAndWait(kCallPageFunction, g_variant_dict_end(&dict), 5000);
-        host->EndDialog(CHtmlBaseDlg::IDCANCEL);
+    if (!host->m_dlg.OnSysClose()) {
+        host->m_closing = false;
+        return TRUE;
     }
-    host->m_closing = false;
+    // "OnDlgEnd" runs, then the window ends; a page that never returns from
+    // it cannot keep the window open for more than a few seconds.
+    GVariantDict dict;
+    g_variant_dict_init(&dict, nullptr);
+    g_variant_dict_insert(&dict, "n", "s", "OnDlgEnd");
+    g_variant_dict_insert(&dict, "x", "s", LocalToUtf8(host->m_dlg.m_strPageParam).c_str());
+    g_timeout_add_full(G_PRIORITY_DEFAULT, 5000,
+                       [](gpointer data) -> gboolean {
+                           GtkPageHost* h = Alive(*static_cast<std::weak_ptr<Shared>*>(data));
+                           if (h != nullptr && h->m_closing && !h->m_endRequested) h->EndDialog(CHtmlBaseDlg::IDCANCEL);
+                           return G_SOURCE_REMOVE;
+                       },
+                       new std::weak_ptr<Shared>(host->m_shared),
+                       [](gpointer data) { delete static_cast<std::weak_ptr<Shared>*>(data); });
+    webkit_web_view_call_async_javascript_function(
+        host->m_view, kCallPageFunction, -1, g_variant_dict_end(&dict), nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            GError* error = nullptr;
+            JSCValue* value =
+                webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (value != nullptr) g_object_unref(value);
+            if (error != nullptr) g_error_free(error);
+            std::unique_ptr<std::weak_ptr<Shared>> weak(static_cast<std::weak_ptr<Shared>*>(data));
+            GtkPageHost* h = Alive(*weak);
+            if (h != nullptr && !h->m_endRequested) h->EndDialog(CHtmlBaseDlg::IDCANCEL);
+        },
+        new std::weak_ptr<Shared>(host->m_shared));
     return TRUE;
 }
 

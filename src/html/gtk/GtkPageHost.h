@@ -46,9 +46,9 @@ public:
     // For tests and benchmarks (window thread only).
     GtkWindow* Window() const { return m_window; }
     WebKitWebView* View() const { return m_view; }
-    // Runs script in the page and gives its result as JSON; nothing on a
-    // script error or after timeoutMs (the window's queue keeps moving).
-    std::optional<std::string> EvaluateScript(const std::string& script, int timeoutMs);
+    // Runs script in the page; done gets its result as JSON, or nothing on
+    // a script error.
+    void EvaluateScript(const std::string& script, std::function<void(std::optional<std::string>)> done);
     // Called once the first load's "OnDlgInit" has run.
     void SetReadyObserver(std::function<void()> fn) { m_onReady = std::move(fn); }
     // The running windows, innermost last.
@@ -75,6 +75,8 @@ private:
         std::string error;
     };
 
+    // The host behind weak while it still exists (window thread only).
+    static GtkPageHost* Alive(const std::weak_ptr<Shared>& weak);
     static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer);
     static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
@@ -94,7 +96,6 @@ private:
     void Answer(const std::string& json);
     void FinishCall();
     void QuitLoop();
-    void CallAndWait(const char* body, GVariant* args, int timeoutMs);
     std::string ToUri(const std::string& address) const;
 
     CHtmlBaseDlg& m_dlg;

@@ -197,7 +197,7 @@ TEST_F(BridgeGuiTest, BtnOkDoesNothingBtnCancelEndsWithoutOnDlgEnd) {
         w.Eval("document.getElementById('BtnOK').click(); true");
         Delay(300);
         openAfterOk = w.RunningCount();
-        w.Eval("document.getElementById('cancelInner').click(); true");
+        w.Eval("setTimeout(function () { document.getElementById('cancelInner').click(); }, 0); true");
     });
     EXPECT_EQ(openAfterOk, 1u);
     EXPECT_EQ(result, CHtmlBaseDlg::IDCANCEL);

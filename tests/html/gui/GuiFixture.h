@@ -139,13 +139,22 @@ public:
     // From the driver: a script's JSON result in the window's page (or in
     // the innermost window when inner is set).
     std::optional<std::string> Eval(const std::string& script, bool inner = false) {
-        std::optional<std::string> out;
+        struct Result {
+            Event done;
+            std::optional<std::string> json;
+        };
+        auto result = std::make_shared<Result>();
         OnWindow([&] {
             gtk::GtkPageHost* host = &Host();
             if (inner && !gtk::GtkPageHost::RunningWindows().empty()) host = gtk::GtkPageHost::RunningWindows().back();
-            out = host->EvaluateScript(script, 10000);
+            host->EvaluateScript(script, [result](std::optional<std::string> json) {
+                result->json = std::move(json);
+                result->done.Set();
+            });
         });
-        return out;
+        // A page blocked in a call runs the script only after the call.
+        result->done.Wait(20000);
+        return result->json;
     }
 
     // Polls a script until it gives true (at most timeoutMs).
