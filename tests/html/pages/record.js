@@ -15,6 +15,7 @@ function OnDlgEnd(p) {
   window.external.CallFromHtml('', 'PutPageResult', 'end:' + p);
 }
 document.addEventListener('keydown', function (e) {
+  if (['Control', 'Shift', 'Alt', 'Meta'].indexOf(e.key) >= 0) return;  // modifiers alone
   window.keys.push((e.ctrlKey ? 'ctrl+' : '') + e.key);
 });
 // Opens a child window from a timer, so the test's script returns at once.
