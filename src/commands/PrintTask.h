@@ -1,0 +1,33 @@
+// The records a PrintWebJpegImage command hands to its print task, and the
+// hook through which the dispatcher starts one. The task itself (download,
+// print, notify, reply) lives elsewhere and is installed as a starter.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/Event.h"
+
+namespace quorvin {
+
+class ChatLink;
+
+struct PRINT_JOB_EVT {
+    std::string strPrinterName;  // local code page, backslashes restored
+    std::string strFileName;     // the local file with every backslash written as "^"
+    std::string strLocalFile;    // the local file as the file system knows it
+    Event hJobEvent;             // paces the job-status polling; signalled before the task starts
+};
+
+struct PRINT_TASK {
+    ChatLink* link = nullptr;  // the link the command came on; outlives the task
+    std::string message;       // the command message as received
+    std::unique_ptr<PRINT_JOB_EVT> job;
+};
+
+// Starts a print task on a thread of its own and takes the task over.
+// False when no task could be started (the dispatcher then answers).
+using PrintTaskStarter = std::function<bool(std::unique_ptr<PRINT_TASK> task)>;
+
+}  // namespace quorvin

@@ -1,0 +1,261 @@
+#include "link/ChatSocket.h"
+
+#include "common/CommonTool.h"
+#include "common/Json.h"
+#include "link/ChatManager.h"
+#include "link/Envelope.h"
+#include "link/TcpSocket.h"
+
+namespace quorvin {
+
+namespace {
+constexpr std::size_t kReceiveChunk = 64 * 1024;
+constexpr char kHeartbeat = static_cast<char>(0xFF);
+// The rhythm of every link thread: wait for stop or go (stop wins when both
+// are set), run one step on go and signal go again, until a step fails or
+// stop is seen.
+template <typename Step>
+void RunWhileGo(Event& stop, Event& go, Step step) {
+    for (;;) {
+        if (WaitAny({&stop, &go}) == 0) {
+            stop.Reset();
+            return;
+        }
+        go.Reset();
+        if (!step()) return;
+        go.Set();
+    }
+}
+
+}  // namespace
+
+struct CChatSocket::Connection {
+    TcpSocket socket;
+    Event receiveStop, receiveGo, heartbeatStop, heartbeatGo;
+    std::atomic<bool> lost{false};
+};
+
+CChatSocket::CChatSocket(CChatManager& owner, std::string address, int port, const ChatTimings& timings)
+    : m_owner(owner),
+      m_address(std::move(address)),
+      m_port(port),
+      m_timings(timings),
+      m_receiveBuffer(kReceiveChunk),
+      m_supervisor([this] { SupervisorProc(); }) {
+    m_supervisorGo.Set();
+}
+
+CChatSocket::~CChatSocket() { Close(); }
+
+void CChatSocket::Close() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bClosing) return;
+        m_bClosing = true;
+        if (m_attemptCancel) m_attemptCancel->store(true);
+        if (m_current) Retire(m_current);
+        m_current.reset();
+        m_bConnected = false;
+    }
+    m_supervisorStop.Set();
+    if (m_supervisor.joinable()) m_supervisor.join();
+    JoinAll();
+}
+
+bool CChatSocket::IsConnected() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bConnected;
+}
+
+void CChatSocket::StartAttempt() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    StartAttemptLocked();
+}
+
+void CChatSocket::StartAttemptLocked() {
+    if (m_bClosing) return;
+    // Supersede a running attempt: it keeps its own socket and, finding
+    // itself out of date, closes it instead of installing it.
+    if (m_attemptCancel) m_attemptCancel->store(true);
+    if (m_current) Retire(m_current);
+    m_current.reset();
+    m_bConnected = false;
+    m_bAttemptFinished = false;
+    const std::uint64_t generation = ++m_generation;
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    m_attemptCancel = cancel;
+    Spawn([this, generation, cancel] { ConnectProc(generation, cancel); });
+}
+
+void CChatSocket::Disconnect() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bConnected) return;
+    m_bConnected = false;
+    m_bAttemptFinished = false;  // the supervisor starts nothing until the next StartAttempt
+    if (m_current) Retire(m_current);
+    m_current.reset();
+}
+
+// Caller holds m_mutex.
+void CChatSocket::Retire(const std::shared_ptr<Connection>& conn) {
+    conn->lost.store(true);
+    conn->heartbeatStop.Set();
+    conn->receiveStop.Set();
+    conn->socket.Shutdown();
+}
+
+void CChatSocket::LoseConnection(const std::shared_ptr<Connection>& conn) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (conn == m_current) {
+        m_bConnected = false;  // attempt-finished stays true: the supervisor redials
+        m_current.reset();
+    }
+    Retire(conn);
+}
+
+bool CChatSocket::Send(const std::string& frame) {
+    std::shared_ptr<Connection> conn;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        conn = m_current;
+    }
+    if (!conn) return false;
+    return SendOn(conn, frame.data(), frame.size());
+}
+
+bool CChatSocket::SendOn(const std::shared_ptr<Connection>& conn, const char* data, std::size_t size) {
+    bool ok;
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        ok = !conn->lost.load() && conn->socket.SendAll(data, size, m_timings.sendTimeoutMs);
+    }
+    if (!ok) LoseConnection(conn);
+    return ok;
+}
+
+bool CChatSocket::ParseAddress(std::uint32_t& address) const {
+    std::vector<std::string> fields;
+    if (m_owner.Tool().SplitString(m_address, ".", fields) != 4) return false;
+    address = 0;
+    for (const std::string& f : fields) address = (address << 8) | (static_cast<std::uint32_t>(AtoI(f)) & 0xFFu);
+    return true;
+}
+
+void CChatSocket::Spawn(std::function<void()> fn) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::lock_guard<std::mutex> lock(m_workerMutex);
+    m_workers.push_back(Worker{std::thread([fn = std::move(fn), done] {
+                                   fn();
+                                   done->store(true);
+                               }),
+                               done});
+}
+
+void CChatSocket::ReapFinished() {
+    std::list<Worker> finished;
+    {
+        std::lock_guard<std::mutex> lock(m_workerMutex);
+        for (auto it = m_workers.begin(); it != m_workers.end();) {
+            auto next = std::next(it);
+            if (it->done->load()) finished.splice(finished.end(), m_workers, it);
+            it = next;
+        }
+    }
+    for (Worker& w : finished) w.thread.join();
+}
+
+void CChatSocket::JoinAll() {
+    for (;;) {
+        std::list<Worker> all;
+        {
+            std::lock_guard<std::mutex> lock(m_workerMutex);
+            if (m_workers.empty()) return;
+            all.swap(m_workers);
+        }
+        for (Worker& w : all) w.thread.join();
+    }
+}
+
+void CChatSocket::SupervisorProc() {
+    RunWhileGo(m_supervisorStop, m_supervisorGo, [this] {
+        ReapFinished();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_bConnected && m_bAttemptFinished) StartAttemptLocked();
+        }
+        // The stop event cuts the pause short; the next wait then sees it.
+        WaitAny({&m_supervisorStop}, m_timings.reconnectMs);
+        return true;
+    });
+}
+
+void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel) {
+    auto conn = std::make_shared<Connection>();
+    std::uint32_t address = 0;
+    const bool connected =
+        ParseAddress(address) && conn->socket.Connect(address, static_cast<std::uint16_t>(m_port & 0xFFFF),
+                                                      m_timings.connectTimeoutMs, *cancel);
+    std::string registration;
+    bool sent = false;
+    {
+        // The send lock is held from the moment the connection is visible
+        // until the registration is out, so it is the first message on
+        // every connection whoever else is sending.
+        std::lock_guard<std::mutex> sendLock(m_sendMutex);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (generation != m_generation || m_bClosing) return;  // superseded: conn closes its own socket
+            if (!connected) {
+                m_bAttemptFinished = true;
+                return;
+            }
+            m_current = conn;
+            m_bConnected = true;
+            m_bAttemptFinished = true;
+            Spawn([this, conn] { HeartbeatProc(conn); });
+            Spawn([this, conn] { ReceiveProc(conn); });
+            conn->heartbeatGo.Set();
+        }
+        registration = m_owner.RegistrationText();
+        std::string frame = registration;
+        frame.push_back(static_cast<char>(MessageFramer::kDelimiter));
+        sent = !conn->lost.load() && conn->socket.SendAll(frame.data(), frame.size(), m_timings.sendTimeoutMs);
+    }
+    if (!sent) LoseConnection(conn);
+    m_owner.NotifyPage(TcpSentTrace(registration));
+    // Reading starts once the registration's trace is on the page, so the
+    // page sees it before anything received on this connection.
+    conn->receiveGo.Set();
+}
+
+void CChatSocket::HeartbeatProc(std::shared_ptr<Connection> conn) {
+    RunWhileGo(conn->heartbeatStop, conn->heartbeatGo, [this, &conn] {
+        if (!SendOn(conn, &kHeartbeat, 1)) return false;
+        WaitAny({&conn->heartbeatStop}, m_timings.heartbeatMs);
+        return true;
+    });
+}
+
+void CChatSocket::ReceiveProc(std::shared_ptr<Connection> conn) {
+    RunWhileGo(conn->receiveStop, conn->receiveGo, [this, &conn] {
+        if (ReceiveOnce(*conn)) return true;
+        LoseConnection(conn);
+        return false;
+    });
+    m_owner.OnDisconnected();
+}
+
+bool CChatSocket::ReceiveOnce(Connection& conn) {
+    std::lock_guard<std::mutex> lock(m_receiveMutex);
+    if (conn.lost.load()) return false;
+    // An orderly close (0 bytes) is a loss like an error: never spin on it.
+    const long n = conn.socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size());
+    if (n <= 0) return false;
+    m_framer.Feed(
+        m_receiveBuffer.data(), static_cast<std::size_t>(n),
+        [this](const std::string& message) { m_owner.DispatchCommand(message); },
+        [this] { m_owner.NotifyPage(OversizeNotice()); });
+    return true;
+}
+
+}  // namespace quorvin

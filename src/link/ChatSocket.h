@@ -1,0 +1,114 @@
+// CChatSocket: the TCP link's connection object. It keeps dialling one
+// address while wanted (supervisor thread, one connect thread per attempt),
+// and runs a heartbeat and a receive thread per established connection.
+//
+// Every connection has its own socket and its own stop/go events, so ending
+// an old connection never touches a newer one. Sockets are shut down (which
+// wakes their blocked calls) and closed only when no thread uses them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/Event.h"
+#include "link/MessageFramer.h"
+
+namespace quorvin {
+
+class CChatManager;
+
+// Intervals of the TCP link; tests shorten them.
+struct ChatTimings {
+    int heartbeatMs = 60000;       // between heartbeat bytes
+    int reconnectMs = 500;         // between the supervisor's looks at the link
+    int connectTimeoutMs = 20000;  // one connect attempt
+    int sendTimeoutMs = 10000;     // a send that makes no progress for this long drops the connection
+};
+
+class CChatSocket {
+public:
+    CChatSocket(CChatManager& owner, std::string address, int port, const ChatTimings& timings);
+    // Ends every thread of the link before the storage goes.
+    ~CChatSocket();
+    CChatSocket(const CChatSocket&) = delete;
+    CChatSocket& operator=(const CChatSocket&) = delete;
+
+    // Starts a connection attempt at once; a running attempt is superseded
+    // and a current connection closed first.
+    void StartAttempt();
+    // Disconnects a connected link (no further attempts until the next
+    // StartAttempt); on a link that is not connected it changes nothing.
+    void Disconnect();
+    // Sends one framed message on the current connection; false when there
+    // is none or the send failed (the connection is then dropped, since the
+    // peer may hold half a frame).
+    bool Send(const std::string& frame);
+    // Ends every thread; later calls do nothing. The destructor calls it.
+    void Close();
+
+    bool IsConnected() const;
+    const std::string& Address() const { return m_address; }
+
+private:
+    struct Connection;
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+
+    void StartAttemptLocked();
+    void Retire(const std::shared_ptr<Connection>& conn);
+    void LoseConnection(const std::shared_ptr<Connection>& conn);
+    bool SendOn(const std::shared_ptr<Connection>& conn, const char* data, std::size_t size);
+    bool ParseAddress(std::uint32_t& address) const;
+
+    void Spawn(std::function<void()> fn);
+    void ReapFinished();
+    void JoinAll();
+
+    void SupervisorProc();
+    void ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel);
+    void HeartbeatProc(std::shared_ptr<Connection> conn);
+    void ReceiveProc(std::shared_ptr<Connection> conn);
+    bool ReceiveOnce(Connection& conn);
+
+    CChatManager& m_owner;
+    const std::string m_address;
+    const int m_port;
+    const ChatTimings m_timings;
+
+    // Link state, read by the supervisor and written by every thread.
+    mutable std::mutex m_mutex;
+    bool m_bConnected = false;
+    bool m_bAttemptFinished = false;
+    bool m_bClosing = false;
+    std::uint64_t m_generation = 0;
+    std::shared_ptr<std::atomic<bool>> m_attemptCancel;
+    std::shared_ptr<Connection> m_current;
+
+    // One sender at a time, so frames never interleave. Taken before
+    // m_mutex where both are held.
+    std::mutex m_sendMutex;
+
+    // One receiver at a time owns the pending bytes: an old connection's
+    // receive thread finishes its chunk before a new one reads.
+    std::mutex m_receiveMutex;
+    MessageFramer m_framer;
+    std::vector<char> m_receiveBuffer;
+
+    std::mutex m_workerMutex;
+    std::list<Worker> m_workers;
+
+    Event m_supervisorStop;
+    Event m_supervisorGo;
+    std::thread m_supervisor;  // last: starts once everything above exists
+};
+
+}  // namespace quorvin

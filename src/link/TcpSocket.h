@@ -1,0 +1,47 @@
+// TcpSocket: one IPv4 TCP client connection, the only place the links touch
+// the operating system's sockets (linux/TcpSocket.cpp on POSIX).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quorvin {
+
+// The first IPv4 address of a host name as dotted decimal text; empty when
+// the name does not resolve.
+std::string ResolveIpv4(const std::string& host);
+
+class TcpSocket {
+public:
+    TcpSocket() = default;
+    ~TcpSocket();
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+
+    // Connects to address (host byte order) and port. Gives up after
+    // timeoutMs, or soon after cancel becomes true. False on failure.
+    bool Connect(std::uint32_t address, std::uint16_t port, int timeoutMs, const std::atomic<bool>& cancel);
+
+    // Sends every byte, or fails: after timeoutMs without progress to the
+    // end, on an error, or once Shutdown was called. A failed send may have
+    // written part of the bytes.
+    bool SendAll(const void* data, std::size_t size, int timeoutMs);
+
+    // One blocking receive: bytes read, 0 when the peer closed in order or
+    // Shutdown was called, -1 on an error.
+    long Receive(void* buffer, std::size_t size);
+
+    // Ends the connection both ways and wakes a blocked Receive or SendAll
+    // on other threads; the descriptor stays open until destruction, so it
+    // cannot be reused under them.
+    void Shutdown();
+
+    bool IsOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace quorvin

@@ -1,0 +1,118 @@
+#include "printing/FormStore.h"
+
+#include <cjson/cJSON.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "common/Json.h"
+#include "common/Platform.h"
+#include "printing/PaperTable.h"
+
+namespace quorvin {
+namespace {
+
+bool SamePrinter(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+int IntMember(const cJSON* obj, const char* name) {
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(obj, name);
+    return cJSON_IsNumber(item) ? item->valueint : 0;
+}
+
+}  // namespace
+
+CFormStore::CFormStore(std::string path) : m_strPath(std::move(path)) {}
+
+// File layout: {"forms":[{"printer":..,"name":..,"code":..,"width":..,
+// "height":..,"left":..,"top":..,"right":..,"bottom":..},...]}. Entries
+// that do not read back as a sound form are skipped.
+std::vector<PaperForm> CFormStore::Load() const {
+    std::vector<PaperForm> forms;
+    std::ifstream in(m_strPath, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    JsonPtr root = ParseJson(text);
+    const cJSON* list = root ? cJSON_GetObjectItemCaseSensitive(root.get(), "forms") : nullptr;
+    const cJSON* item = nullptr;
+    cJSON_ArrayForEach(item, list) {
+        PaperForm form;
+        const cJSON* printer = cJSON_GetObjectItemCaseSensitive(item, "printer");
+        const cJSON* name = cJSON_GetObjectItemCaseSensitive(item, "name");
+        if (!cJSON_IsString(printer) || !cJSON_IsString(name)) continue;
+        form.printer = printer->valuestring;
+        form.name = name->valuestring;
+        form.code = IntMember(item, "code");
+        form.width = IntMember(item, "width");
+        form.height = IntMember(item, "height");
+        form.left = IntMember(item, "left");
+        form.top = IntMember(item, "top");
+        form.right = IntMember(item, "right");
+        form.bottom = IntMember(item, "bottom");
+        if (form.code < kFirstFormPaperCode || form.width <= 0 || form.height <= 0) continue;
+        forms.push_back(form);
+    }
+    return forms;
+}
+
+bool CFormStore::Save(const std::vector<PaperForm>& forms) const {
+    JsonPtr root(cJSON_CreateObject());
+    cJSON* list = cJSON_AddArrayToObject(root.get(), "forms");
+    for (const PaperForm& form : forms) {
+        cJSON* item = cJSON_CreateObject();
+        cJSON_AddItemToArray(list, item);
+        cJSON_AddStringToObject(item, "printer", form.printer.c_str());
+        cJSON_AddStringToObject(item, "name", form.name.c_str());
+        cJSON_AddNumberToObject(item, "code", form.code);
+        cJSON_AddNumberToObject(item, "width", form.width);
+        cJSON_AddNumberToObject(item, "height", form.height);
+        cJSON_AddNumberToObject(item, "left", form.left);
+        cJSON_AddNumberToObject(item, "top", form.top);
+        cJSON_AddNumberToObject(item, "right", form.right);
+        cJSON_AddNumberToObject(item, "bottom", form.bottom);
+    }
+    std::string text = PrintJson(root.get(), true);
+    return !text.empty() && platform::WriteFileReplacing(m_strPath, text.data(), text.size());
+}
+
+bool CFormStore::Put(PaperForm form) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<PaperForm> forms = Load();
+    auto same = std::find_if(forms.begin(), forms.end(), [&](const PaperForm& f) {
+        return SamePrinter(f.printer, form.printer) && f.name == form.name;
+    });
+    if (same != forms.end()) {
+        form.code = same->code;
+        *same = form;
+    } else {
+        int code = kFirstFormPaperCode;
+        for (const PaperForm& f : forms)
+            if (SamePrinter(f.printer, form.printer)) code = std::max(code, f.code + 1);
+        if (code > 32767) return false;  // the protocol carries codes as signed 16-bit
+        form.code = code;
+        forms.push_back(form);
+    }
+    return Save(forms);
+}
+
+bool CFormStore::Remove(const std::string& printer, const std::string& name) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<PaperForm> forms = Load();
+    auto gone = std::remove_if(forms.begin(), forms.end(), [&](const PaperForm& f) {
+        return SamePrinter(f.printer, printer) && f.name == name;
+    });
+    if (gone == forms.end()) return false;
+    forms.erase(gone, forms.end());
+    return Save(forms);
+}
+
+std::vector<PaperForm> CFormStore::FormsOf(const std::string& printer) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<PaperForm> forms = Load();
+    forms.erase(std::remove_if(forms.begin(), forms.end(),
+                               [&](const PaperForm& f) { return !SamePrinter(f.printer, printer); }),
+                forms.end());
+    return forms;
+}
+
+}  // namespace quorvin

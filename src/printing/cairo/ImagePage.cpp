@@ -1,0 +1,216 @@
+// Owns the gdk-pixbuf and cairo calls of image printing.
+//
+// JPEG files go into the PDF as they are (cairo embeds the original bytes
+// when they are attached as mime data), after a reduced-size decode has
+// proved the whole file decodes: no re-encoding, a fraction of the memory
+// and time. Every other format is decoded, laid over white and embedded
+// losslessly.
+#include "printing/ImagePage.h"
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace quorvin {
+namespace {
+
+struct GObjectUnref {
+    void operator()(void* object) const { g_object_unref(object); }
+};
+using LoaderPtr = std::unique_ptr<GdkPixbufLoader, GObjectUnref>;
+
+struct GErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+struct SurfaceDestroy {
+    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
+
+struct CairoDestroy {
+    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+using CairoPtr = std::unique_ptr<cairo_t, CairoDestroy>;
+
+struct Free {
+    void operator()(void* p) const { std::free(p); }
+};
+using BytesPtr = std::unique_ptr<unsigned char, Free>;
+
+struct FileClose {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Larger images are scaled down while decoding: no printer resolves more,
+// and it bounds memory (cairo also cannot hold more than 32767 a side).
+constexpr double kMaxPixels = 16.0e6;
+constexpr int kMaxSide = 16384;
+// JPEGs are proved by decoding at an eighth of their size.
+constexpr int kJpegProofScale = 8;
+
+bool ReadWholeFile(const std::string& path, BytesPtr& bytes, std::size_t& size) {
+    std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
+    struct stat st {};
+    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
+    size = static_cast<std::size_t>(st.st_size);
+    bytes.reset(static_cast<unsigned char*>(std::malloc(size)));
+    return bytes && std::fread(bytes.get(), 1, size, file.get()) == size;
+}
+
+bool IsJpeg(const unsigned char* data, std::size_t size) {
+    return size > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+// gdk-pixbuf decodes a cut-off JPEG or PNG without complaint (the missing
+// rows come out grey), so those two formats must show their end: a JPEG
+// the end-of-image marker after its last scan, a PNG its IEND chunk.
+bool HasEnd(const unsigned char* data, std::size_t size) {
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    if (IsJpeg(data, size)) {
+        std::size_t scan = bytes.rfind("\xFF\xDA");
+        return scan != std::string_view::npos && bytes.find("\xFF\xD9", scan) != std::string_view::npos;
+    }
+    if (size > 8 && bytes.substr(0, 8) == "\x89PNG\r\n\x1A\n") return bytes.rfind("IEND") != std::string_view::npos;
+    return true;  // other formats report truncation when decoded
+}
+
+struct SizeRequest {
+    bool proofOnly;  // JPEG: decode small, embed the original
+};
+
+void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
+    const auto* request = static_cast<const SizeRequest*>(data);
+    double scale = 1.0;
+    if (request->proofOnly) {
+        scale = 1.0 / kJpegProofScale;
+    } else {
+        double pixels = static_cast<double>(width) * height;
+        if (pixels > kMaxPixels) scale = std::sqrt(kMaxPixels / pixels);
+        scale = std::min(scale, static_cast<double>(kMaxSide) / std::max(width, height));
+    }
+    if (scale < 1.0) {
+        gdk_pixbuf_loader_set_size(loader, std::max(1, static_cast<int>(width * scale)),
+                                   std::max(1, static_cast<int>(height * scale)));
+    }
+}
+
+// The decoded image, or null when the bytes are not a complete image.
+LoaderPtr Decode(const unsigned char* data, std::size_t size, SizeRequest& request) {
+    LoaderPtr loader(gdk_pixbuf_loader_new());
+    g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(OnSizePrepared), &request);
+    GError* raw = nullptr;
+    bool ok = gdk_pixbuf_loader_write(loader.get(), data, size, &raw);
+    ErrorPtr writeError(raw);
+    raw = nullptr;
+    // Closing tells the loader the data has ended: a truncated file fails
+    // here. It must be closed even after a failed write.
+    ok = gdk_pixbuf_loader_close(loader.get(), &raw) && ok;
+    ErrorPtr closeError(raw);
+    if (!ok || gdk_pixbuf_loader_get_pixbuf(loader.get()) == nullptr) return nullptr;
+    return loader;
+}
+
+// The pixbuf over paper white as an opaque cairo surface.
+SurfacePtr ToSurface(GdkPixbuf* pixbuf) {
+    int width = gdk_pixbuf_get_width(pixbuf);
+    int height = gdk_pixbuf_get_height(pixbuf);
+    int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || (channels != 3 && channels != 4)) return nullptr;
+    bool alpha = gdk_pixbuf_get_has_alpha(pixbuf) && channels == 4;
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    cairo_surface_flush(surface.get());
+    unsigned char* dst = cairo_image_surface_get_data(surface.get());
+    int dstStride = cairo_image_surface_get_stride(surface.get());
+    const guchar* src = gdk_pixbuf_read_pixels(pixbuf);
+    int srcStride = gdk_pixbuf_get_rowstride(pixbuf);
+    for (int y = 0; y < height; ++y) {
+        const guchar* s = src + static_cast<std::size_t>(y) * srcStride;
+        auto* d = reinterpret_cast<std::uint32_t*>(dst + static_cast<std::size_t>(y) * dstStride);
+        for (int x = 0; x < width; ++x, s += channels) {
+            std::uint32_t r = s[0], g = s[1], b = s[2];
+            if (alpha) {
+                std::uint32_t a = s[3];
+                r = (r * a + 255 * (255 - a) + 127) / 255;
+                g = (g * a + 255 * (255 - a) + 127) / 255;
+                b = (b * a + 255 * (255 - a) + 127) / 255;
+            }
+            d[x] = (r << 16) | (g << 8) | b;
+        }
+    }
+    cairo_surface_mark_dirty(surface.get());
+    return surface;
+}
+
+bool WritePdf(cairo_surface_t* image, const PageLayout& layout, const std::string& pdfPath) {
+    SurfacePtr pdf(cairo_pdf_surface_create(pdfPath.c_str(), layout.width, layout.height));
+    if (cairo_surface_status(pdf.get()) != CAIRO_STATUS_SUCCESS) return false;
+    double areaWidth = layout.width - layout.left - layout.right;
+    double areaHeight = layout.height - layout.top - layout.bottom;
+    double left = layout.left, top = layout.top;
+    if (areaWidth <= 0 || areaHeight <= 0) {  // margins that leave nothing: use the page
+        areaWidth = layout.width;
+        areaHeight = layout.height;
+        left = top = 0;
+    }
+    int imageWidth = cairo_image_surface_get_width(image);
+    int imageHeight = cairo_image_surface_get_height(image);
+    {
+        CairoPtr cr(cairo_create(pdf.get()));
+        cairo_translate(cr.get(), left, top);
+        cairo_scale(cr.get(), areaWidth / imageWidth, areaHeight / imageHeight);
+        cairo_set_source_surface(cr.get(), image, 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_GOOD);  // PDF /Interpolate
+        cairo_rectangle(cr.get(), 0, 0, imageWidth, imageHeight);
+        cairo_fill(cr.get());
+        cairo_show_page(cr.get());
+        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return false;
+    }
+    cairo_surface_finish(pdf.get());
+    return cairo_surface_status(pdf.get()) == CAIRO_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& layout, const std::string& pdfPath) {
+    BytesPtr bytes;
+    std::size_t size = 0;
+    if (!ReadWholeFile(imagePath, bytes, size) || !HasEnd(bytes.get(), size)) return ImagePageResult::NotAnImage;
+
+    SizeRequest request{IsJpeg(bytes.get(), size)};
+    LoaderPtr loader = Decode(bytes.get(), size, request);
+    if (!loader) return ImagePageResult::NotAnImage;
+    SurfacePtr image = ToSurface(gdk_pixbuf_loader_get_pixbuf(loader.get()));
+    loader.reset();  // the pixels now live in the surface only
+    if (!image) return ImagePageResult::NotAnImage;
+    if (request.proofOnly) {
+        // cairo owns the bytes from here and frees them with the surface.
+        unsigned char* jpeg = bytes.release();
+        if (cairo_surface_set_mime_data(image.get(), CAIRO_MIME_TYPE_JPEG, jpeg, size, std::free, jpeg) !=
+            CAIRO_STATUS_SUCCESS) {
+            std::free(jpeg);
+            return ImagePageResult::WriteFailed;
+        }
+    } else {
+        bytes.reset();
+    }
+    if (!WritePdf(image.get(), layout, pdfPath)) {
+        unlink(pdfPath.c_str());
+        return ImagePageResult::WriteFailed;
+    }
+    return ImagePageResult::Written;
+}
+
+}  // namespace quorvin

@@ -1,0 +1,132 @@
+// The command set over a real TCP link: reply texts, reading rules, bad
+// input, paths kept inside the program directory, the print task hook.
+#include <filesystem>
+#include <mutex>
+
+#include "commands/PrintTask.h"
+#include "link/TcpLinkFixture.h"
+
+namespace quorvin::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CommandSetTest : public TcpLinkTest {
+protected:
+    void SetUp() override {
+        TcpLinkTest::SetUp();
+        Connect(server);
+    }
+    std::string Result(const std::string& name, const std::string& body) {
+        const std::string msg = Command(name, body);
+        const std::string reply = Ask(msg);
+        const std::string head = Reply(name, "", msg);  // everything but the result
+        const std::string prefix = head.substr(0, head.find("\"result\":") + 9);
+        const std::string suffix = head.substr(head.find(",\"modelName\""));
+        if (reply.rfind(prefix, 0) != 0 || reply.size() < prefix.size() + suffix.size() ||
+            reply.compare(reply.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            return "<bad reply> " + reply;
+        }
+        return reply.substr(prefix.size(), reply.size() - prefix.size() - suffix.size());
+    }
+    const std::string kOk = SuccessResult();
+    const std::string kBadParam = FailureResult(kParamError);
+    const std::string kFailed = FailureResult(kCallFailed);
+};
+
+TEST_F(CommandSetTest, GetCurrentDirAnswersTheProgramDirectory) {
+    const std::string msg = Command("GetCurrentDir");
+    EXPECT_EQ(Ask(msg), Reply("GetCurrentDir", "{\"dir\":\"" + dir.path() + "\"}", msg));
+    EXPECT_EQ(Result("getcurrentdir", "{}"), "{\"dir\":\"" + dir.path() + "\"}");
+}
+
+TEST_F(CommandSetTest, RepliesEchoTheEnvelope) {
+    const std::string msg =
+        "{\"type\":\"x\",\"from\":\"s\\\"1\",\"to\":\"a\",\"name\":\"GetCurrentDir\",\"body\":{\"MODELNAME\":\"m\","
+        "\"taskId\":\"42\",\"callfor\":\"c\\\\d\"}}";
+    EXPECT_EQ(Ask(msg), "{\"type\":\"cmd\",\"from\":\"a\",\"to\":\"s\\\"1\",\"name\":\"GetCurrentDir>res\",\"body\":"
+                        "{\"result\":{\"dir\":\"" + dir.path() + "\"},\"modelName\":\"m\",\"taskId\":\"42\","
+                        "\"callfor\":\"c\\\\d\"},\"srcMsg\":" + msg + "}");
+    // Only a name, JSON followed by garbage: empty echoes, srcMsg whole.
+    const std::string bare = "{\"name\":\"GetCurrentDir\"} and then some";
+    EXPECT_EQ(Ask(bare), "{\"type\":\"cmd\",\"from\":\"\",\"to\":\"\",\"name\":\"GetCurrentDir>res\",\"body\":"
+                         "{\"result\":{\"dir\":\"" + dir.path() + "\"},\"modelName\":\"\",\"taskId\":\"\","
+                         "\"callfor\":\"\"},\"srcMsg\":" + bare + "}");
+}
+
+TEST_F(CommandSetTest, BadInputGetsNoReplyAndTheLinkStaysUp) {
+    const std::string getDir = Command("GetCurrentDir");
+    for (const std::string& bad : {std::string("not json"), std::string("{\"name\":\"GetCurrentDir\""),
+                                  std::string("[\"GetCurrentDir\"]"), std::string("\"GetCurrentDir\""),
+                                  Command("NoSuchCommand"), Command("wellcome>res"), Command("wellcome"),
+                                  std::string("{\"name\":5,\"body\":{}}")}) {
+        ASSERT_TRUE(server.SendMessage(bad));
+    }
+    // The next reply is the one for the command after them.
+    EXPECT_EQ(Ask(getDir), Reply("GetCurrentDir", "{\"dir\":\"" + dir.path() + "\"}", getDir));
+    EXPECT_TRUE(window.WaitFor([](const std::vector<std::string>& all) {
+        return std::count(all.begin(), all.end(), "无法解析JSON内容！") == 2;
+    }));
+    EXPECT_TRUE(link->IsConnected());
+}
+
+TEST_F(CommandSetTest, MakeDirCreatesInsideTheProgramDirectoryOnly) {
+    EXPECT_EQ(Result("MakeDir", R"({"mDirName":"a^b\\c"})"), kOk);
+    EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
+    EXPECT_EQ(Result("MakeDir", R"({"mDirName":""})"), kBadParam);
+    EXPECT_EQ(Result("MakeDir", R"({"mDirName":7})"), kBadParam);
+    EXPECT_EQ(Result("MakeDir", R"({"mDirName":"x^..^..^escaped"})"), kBadParam);
+    EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / "escaped"));
+    EXPECT_FALSE(fs::exists(dir / "x"));
+    // A file where the directory should be: it does not exist afterwards.
+    WriteBytes(dir / "plain", "x");
+    EXPECT_EQ(Result("MakeDir", R"({"mDirName":"plain^sub"})"), kFailed);
+}
+
+TEST_F(CommandSetTest, ExitQuorvinRepliesThenClosesTheWindow) {
+    EXPECT_EQ(Result("ExitQuorvin", "{}"), "{}");
+    EXPECT_TRUE(window.WaitForClose());
+}
+
+TEST_F(CommandSetTest, PrintWebJpegImageWithoutATaskProcedureFails) {
+    EXPECT_EQ(Result("PrintWebJpegImage", R"({"szLocalPath":"temp^a.jpg","printerName":"PDF"})"), kFailed);
+}
+
+TEST_F(CommandSetTest, PrintWebJpegImageHandsTheTaskOver) {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<PRINT_TASK>> started;
+    bool accept = true;
+    link->SetPrintTaskStarter([&](std::unique_ptr<PRINT_TASK> task) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!accept) return false;
+        started.push_back(std::move(task));
+        return true;
+    });
+    const std::string msg = Command("PrintWebJpegImage",
+                                    R"({"szRemoteURI":"http://127.0.0.1/x.jpg","szLocalPath":"temp^a.jpg","printerName":"^^srv^打印机"})");
+    ASSERT_TRUE(server.SendMessage(msg));
+    // No immediate reply: the next one answers the command after it.
+    EXPECT_EQ(Result("GetCurrentDir", "{}"), "{\"dir\":\"" + dir.path() + "\"}");
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ASSERT_EQ(started.size(), 1u);
+        const PRINT_TASK& t = *started[0];
+        EXPECT_EQ(t.link, link.get());
+        EXPECT_EQ(t.message, msg);
+        EXPECT_EQ(t.job->strPrinterName, "\\\\srv\\打印机");
+        EXPECT_EQ(t.job->strLocalFile, dir / "temp/a.jpg");
+        EXPECT_EQ(t.job->strFileName, dir / "temp/a.jpg");
+        EXPECT_TRUE(t.job->hJobEvent.IsSet());
+    }
+    // A path out of the program directory is refused before any task.
+    EXPECT_EQ(Result("PrintWebJpegImage", R"({"szLocalPath":"..^a.jpg","printerName":"P"})"), kBadParam);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(started.size(), 1u);
+        accept = false;
+    }
+    EXPECT_EQ(Result("PrintWebJpegImage", R"({"szLocalPath":"a.jpg","printerName":"P"})"), kFailed);
+}
+
+}  // namespace
+}  // namespace quorvin::testing
