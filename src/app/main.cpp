@@ -26,6 +26,8 @@ void RunMainWindow(const quorvin::StartupValues& values) {
     dlg.SetMaxBox(w.maxbox);
     dlg.SetBorder(w.border);
     dlg.RunModal();
+    // The links end while their owner window still exists.
+    quorvin::CloseProcessLinks();
 }
 
 }  // namespace

@@ -32,8 +32,27 @@ struct BridgeLinks {
     WsLinkControl* ws = nullptr;
 };
 
+class CChatManager;
+
+// The TCP link manager as the bridge drives it.
+class ChatManagerControl : public TcpLinkControl {
+public:
+    explicit ChatManagerControl(CChatManager& manager) : m_manager(manager) {}
+    void Start(const std::string& server, int port, const std::string& from, const std::string& clientName,
+               const std::string& gsdm, const std::string& rydm) override;
+    void Stop() override;
+
+private:
+    CChatManager& m_manager;
+};
+
 // The process-wide links, made on the first call with owner as the window
-// that receives their notifications.
+// that receives their notifications. This build has the TCP link; the
+// WebSocket link is not part of it yet (ws is null).
 BridgeLinks GetProcessLinks(PageWindow& owner);
+
+// Ends the process-wide links for good; called before their owner window
+// goes, so no link thread is left holding it.
+void CloseProcessLinks();
 
 }  // namespace quorvin

@@ -108,7 +108,13 @@ public:
         context->hostFactory = MakePlatformPageHost;
         context->links = [this](PageWindow&) { return links; };
         params.Set("root", TestPages());
-        dlg = std::make_unique<CHtmlBaseDlg>(context);
+        m_context = context;
+        Rebuild();
+    }
+
+    // A fresh dialog (its bridge takes the links as they are now).
+    void Rebuild() {
+        dlg = std::make_unique<CHtmlBaseDlg>(m_context);
         dlg->m_pParamMap = &params;
         Host().SetReadyObserver([this] { ready.Set(); });
     }
@@ -188,6 +194,22 @@ public:
     BridgeLinks links;
     std::unique_ptr<CHtmlBaseDlg> dlg;
     Event ready;  // the first load's OnDlgInit has run
+
+private:
+    std::shared_ptr<const DlgContext> m_context;
+};
+
+// The owner window of a link made before the dialog it serves: notes go to
+// whichever dialog the window holds now.
+class DlgProxy : public PageWindow {
+public:
+    explicit DlgProxy(GuiWindow& w) : m_w(w) {}
+    void NotifyPage(const std::string& text) override { m_w.dlg->NotifyPage(text); }
+    void Post(std::function<void()> fn) override { m_w.dlg->Post(std::move(fn)); }
+    void PostClose() override { m_w.dlg->PostClose(); }
+
+private:
+    GuiWindow& m_w;
 };
 
 class GuiTest : public ::testing::Test {

@@ -8,10 +8,13 @@
 
 #include "GuiFixture.h"
 #include "common/Json.h"
+#include "link/ChatManager.h"
+#include "link/LoopbackServer.h"
 
 namespace quorvin {
 namespace {
 
+using testing::DlgProxy;
 using testing::GuiTest;
 using testing::GuiWindow;
 using testing::TestPages;
@@ -146,14 +149,14 @@ TEST_F(NotifyGuiTest, ClosingAChildWhileTheParentIsFloodedWithNotes) {
 // for that worker, as a link's Stop joins its threads.
 class BusyLink : public TcpLinkControl {
 public:
-    explicit BusyLink(PageWindow*& owner) : m_owner(owner) {}
+    explicit BusyLink(PageWindow& owner) : m_owner(owner) {}
     ~BusyLink() override { Stop(); }
     void Start(const std::string&, int, const std::string&, const std::string&, const std::string&,
                const std::string&) override {
         Stop();
         m_stop = false;
         m_worker = std::thread([this] {
-            for (int i = 0; !m_stop.load() && i < 100000; ++i) m_owner->NotifyPage("busy-" + std::to_string(i));
+            for (int i = 0; !m_stop.load() && i < 100000; ++i) m_owner.NotifyPage("busy-" + std::to_string(i));
         });
     }
     void Stop() override {
@@ -162,7 +165,7 @@ public:
     }
 
 private:
-    PageWindow*& m_owner;
+    PageWindow& m_owner;
     std::atomic<bool> m_stop{false};
     std::thread m_worker;
 };
@@ -170,14 +173,10 @@ private:
 TEST_F(NotifyGuiTest, StopOnTheWindowThreadNeverDeadlocksAgainstANotifyingWorker) {
     Watchdog dog(90);
     GuiWindow w;
-    PageWindow* owner = w.dlg.get();
+    DlgProxy owner(w);
     BusyLink link(owner);
     w.links.tcp = &link;
-    // The bridge took its links when the dialog was made: make it again.
-    w.dlg = std::make_unique<CHtmlBaseDlg>(w.dlg->Context());
-    w.dlg->m_pParamMap = &w.params;
-    owner = w.dlg.get();
-    w.Host().SetReadyObserver([&] { w.ready.Set(); });
+    w.Rebuild();
     w.dlg->SetUrl(TestPages() + "record.htm");
     std::optional<std::string> answers, notes;
     w.Run([&] {
@@ -204,6 +203,64 @@ TEST_F(NotifyGuiTest, StopOnTheWindowThreadNeverDeadlocksAgainstANotifyingWorker
         EXPECT_TRUE(i == 0 || i == last + 1) << n;
         last = i;
     }
+}
+
+TEST_F(NotifyGuiTest, TcpLinkToALoopbackServerTracesInOrderAndStopsFromThePage) {
+    Watchdog dog(120);
+    testing::LoopbackServer server;
+    ASSERT_TRUE(server.Listening());
+    GuiWindow w;
+    DlgProxy owner(w);
+    CChatManager link(&owner, w.dir.path());
+    ChatManagerControl control(link);
+    w.links.tcp = &control;
+    w.Rebuild();
+    w.dlg->SetUrl(TestPages() + "record.htm");
+    constexpr int kMessages = 300;
+    std::optional<std::string> started, stopped, notes;
+    std::optional<std::string> registration;
+    bool closedByStop = false;
+    w.Run([&] {
+        ASSERT_TRUE(w.ready.Wait(20000));
+        started = w.Eval("window.external.CallFromHtml('', 'StartTcpsocket', '127.0.0.1$$" +
+                         std::to_string(server.Port()) + "$$_from$$工作站$$gs$$ry')");
+        ASSERT_TRUE(server.Accept(10000));
+        registration = server.ReadMessage(10000);
+        // The server talks while a child window is open over the page.
+        w.Eval("showChild('record.htm$$child$$cp')");
+        for (int i = 0; i < 200 && w.RunningCount() < 2; ++i) Delay(50);
+        ASSERT_EQ(w.RunningCount(), 2u);
+        ASSERT_TRUE(w.WaitForScript("document.readyState === 'complete'", 10000, true));
+        for (int i = 0; i < kMessages; ++i) {
+            server.SendMessage("{\"name\":\"note\",\"seq\":\"" + std::to_string(i) + "\"}");
+        }
+        Delay(500);
+        w.Eval("window.external.CallFromHtml('', 'ExitPageDlg', ''); true", true);
+        // Every message is traced to the main page (one note each).
+        w.WaitForScript("window.notes.filter(function (n) { return n.indexOf('接收报文') === 0; }).length >= " +
+                            std::to_string(kMessages),
+                        20000);
+        notes = w.Eval("window.notes");
+        stopped = w.Eval("window.external.CallFromHtml('', 'StopTcpsocket', '')");
+        closedByStop = server.WaitPeerClosed(5000);
+        w.dlg->Post([&] { w.dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL); });
+    });
+    link.Close();
+    EXPECT_EQ(started, "\"\"");
+    EXPECT_EQ(stopped, "\"\"");
+    EXPECT_TRUE(closedByStop);
+    ASSERT_TRUE(registration);
+    EXPECT_NE(registration->find("工作站"), std::string::npos);
+    const std::vector<std::string> got = Strings(notes);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0].rfind("发送报文\r\n", 0), 0u) << got[0];  // the registration went out first
+    int next = 0;
+    for (const std::string& n : got) {
+        if (n.rfind("接收报文\r\n", 0) != 0) continue;
+        EXPECT_EQ(n, "接收报文\r\n{\"name\":\"note\",\"seq\":\"" + std::to_string(next) + "\"}");
+        ++next;
+    }
+    EXPECT_EQ(next, kMessages);
 }
 
 TEST_F(NotifyGuiTest, PostCloseEndsEveryWindow) {
