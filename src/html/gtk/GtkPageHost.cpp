@@ -505,6 +505,7 @@ void GtkPageHost::HandleRequest(WebKitURISchemeRequest* request) {
     }
     const std::string op = GetJsonString(msg.get(), "op");
     if (op == "call") {
+        if (m_onCall) m_onCall();
         if (m_callActive) {
             FinishError(request, "a call is already pending");
             return;

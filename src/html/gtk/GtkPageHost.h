@@ -51,6 +51,8 @@ public:
     void EvaluateScript(const std::string& script, std::function<void(std::optional<std::string>)> done);
     // Called once the first load's "OnDlgInit" has run.
     void SetReadyObserver(std::function<void()> fn) { m_onReady = std::move(fn); }
+    // Called as each call of the page arrives (benchmarks time round trips).
+    void SetCallObserver(std::function<void()> fn) { m_onCall = std::move(fn); }
     // The running windows, innermost last.
     static const std::vector<GtkPageHost*>& RunningWindows();
 
@@ -115,6 +117,7 @@ private:
     bool m_closing = false;
     int m_endResult = 2;
     std::function<void()> m_onReady;
+    std::function<void()> m_onCall;
 };
 
 }  // namespace quorvin::gtk
