@@ -8,16 +8,17 @@
 
 namespace quorvin {
 
-// Style bits of the template (the values the options are defined in).
-constexpr std::uint32_t WS_POPUP = 0x80000000u;
-constexpr std::uint32_t WS_VISIBLE = 0x10000000u;
-constexpr std::uint32_t DS_SETFONT = 0x00000040u;
-constexpr std::uint32_t WS_CAPTION = 0x00C00000u;
-constexpr std::uint32_t WS_BORDER = 0x00800000u;
-constexpr std::uint32_t WS_DLGFRAME = 0x00400000u;
-constexpr std::uint32_t WS_SYSMENU = 0x00080000u;
-constexpr std::uint32_t WS_MINIMIZEBOX = 0x00020000u;
-constexpr std::uint32_t WS_MAXIMIZEBOX = 0x00010000u;
+// Style bits of the template (the values the options are defined in; not
+// the platform macros, so a Windows build can include its headers).
+constexpr std::uint32_t kWsPopup = 0x80000000u;
+constexpr std::uint32_t kWsVisible = 0x10000000u;
+constexpr std::uint32_t kDsSetFont = 0x00000040u;
+constexpr std::uint32_t kWsCaption = 0x00C00000u;
+constexpr std::uint32_t kWsBorder = 0x00800000u;
+constexpr std::uint32_t kWsDlgFrame = 0x00400000u;
+constexpr std::uint32_t kWsSysMenu = 0x00080000u;
+constexpr std::uint32_t kWsMinimizeBox = 0x00020000u;
+constexpr std::uint32_t kWsMaximizeBox = 0x00010000u;
 
 // Dialog base units: horizontal 8, vertical 16 (the vertical divisor is one
 // larger, 17, as the template has always been computed).
@@ -25,7 +26,7 @@ constexpr int kBaseUnitX = 8;
 constexpr int kBaseUnitY = 16 + 1;
 
 struct DlgTemplate {
-    std::uint32_t style = WS_POPUP | WS_VISIBLE | DS_SETFONT;
+    std::uint32_t style = kWsPopup | kWsVisible | kDsSetFont;
     std::uint32_t dwExtendedStyle = 0;
     std::uint16_t cdit = 0;
     std::int16_t x = 0;

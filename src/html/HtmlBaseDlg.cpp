@@ -111,15 +111,15 @@ void SetBit(std::uint32_t& style, std::uint32_t bits, int value) {
 }
 }  // namespace
 
-void CHtmlBaseDlg::SetCaption(int value) { SetBit(m_dlgTemplate.style, WS_CAPTION, value); }
-void CHtmlBaseDlg::SetSysMenu(int value) { SetBit(m_dlgTemplate.style, WS_SYSMENU, value); }
-void CHtmlBaseDlg::SetMinBox(int value) { SetBit(m_dlgTemplate.style, WS_MINIMIZEBOX, value); }
-void CHtmlBaseDlg::SetMaxBox(int value) { SetBit(m_dlgTemplate.style, WS_MAXIMIZEBOX, value); }
+void CHtmlBaseDlg::SetCaption(int value) { SetBit(m_dlgTemplate.style, kWsCaption, value); }
+void CHtmlBaseDlg::SetSysMenu(int value) { SetBit(m_dlgTemplate.style, kWsSysMenu, value); }
+void CHtmlBaseDlg::SetMinBox(int value) { SetBit(m_dlgTemplate.style, kWsMinimizeBox, value); }
+void CHtmlBaseDlg::SetMaxBox(int value) { SetBit(m_dlgTemplate.style, kWsMaximizeBox, value); }
 
 void CHtmlBaseDlg::SetBorder(int value) {
     switch (value) {
-        case 2: m_dlgTemplate.style |= WS_DLGFRAME; break;
-        case 1: m_dlgTemplate.style |= WS_BORDER; break;
+        case 2: m_dlgTemplate.style |= kWsDlgFrame; break;
+        case 1: m_dlgTemplate.style |= kWsBorder; break;
         case 0: m_dlgTemplate.style &= 0xFF3FFFFFu; break;
         default: break;
     }

@@ -74,7 +74,7 @@ public:
 
     const DlgTemplate& Template() const { return m_dlgTemplate; }
     PixelRect WindowRect() const { return TemplateToPixels(m_dlgTemplate); }
-    bool HasCaption() const { return (m_dlgTemplate.style & WS_CAPTION) == WS_CAPTION; }
+    bool HasCaption() const { return (m_dlgTemplate.style & kWsCaption) == kWsCaption; }
     bool Maximize() const { return m_bMaximize; }
     const std::shared_ptr<const DlgContext>& Context() const { return m_context; }
     CCommonTool& Tool() const { return *m_context->tool; }

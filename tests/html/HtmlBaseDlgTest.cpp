@@ -102,7 +102,7 @@ TEST_F(HtmlBaseDlgTest, StyleSettersFollowTheirOrderRules) {
     EXPECT_FALSE(dlg.HasCaption());
     EXPECT_EQ(dlg.Template().style & 0x00C00000u, 0u);
     dlg.SetBorder(1);
-    EXPECT_EQ(dlg.Template().style & 0x00C00000u, WS_BORDER);
+    EXPECT_EQ(dlg.Template().style & 0x00C00000u, kWsBorder);
     dlg.SetBorder(2);
     EXPECT_TRUE(dlg.HasCaption());  // both frame bits make the caption
     dlg.SetCaption(2);              // only 1 turns it on
@@ -113,7 +113,7 @@ TEST_F(HtmlBaseDlgTest, StyleSettersFollowTheirOrderRules) {
     dlg.SetSysMenu(1);
     dlg.SetMinBox(1);
     dlg.SetMaxBox(0);
-    EXPECT_EQ(dlg.Template().style & 0x000B0000u, WS_SYSMENU | WS_MINIMIZEBOX);
+    EXPECT_EQ(dlg.Template().style & 0x000B0000u, kWsSysMenu | kWsMinimizeBox);
     dlg.SetStatus("MaX");
     EXPECT_TRUE(dlg.Maximize());
     dlg.SetStatus("maximised");

@@ -217,10 +217,10 @@ TEST_F(ScriptBridgeTest, ShowPageDlgRunsAChildAndReturnsItsResult) {
     EXPECT_EQ(childTemplate.x, 240);
     EXPECT_EQ(childTemplate.y, 199);
     EXPECT_TRUE(childMax);
-    EXPECT_EQ(childTemplate.style, 0x90000040u | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX);  // border 0 took the caption
+    EXPECT_EQ(childTemplate.style, 0x90000040u | kWsSysMenu | kWsMinimizeBox | kWsMaximizeBox);  // border 0 took the caption
     EXPECT_EQ(Call("ShowPageDlg", R"(c.htm$$child$$param$${"caption":"1","border":"7","sysmenu":0,"minbox":"x"})"),
               "child result");
-    EXPECT_EQ(childTemplate.style, 0x90000040u | WS_CAPTION | WS_MAXIMIZEBOX);
+    EXPECT_EQ(childTemplate.style, 0x90000040u | kWsCaption | kWsMaximizeBox);
     EXPECT_EQ(childTemplate.cy, 481);
 }
 

@@ -271,15 +271,15 @@ void GtkPageHost::CreateWindow() {
     int functions = GDK_FUNC_MOVE | GDK_FUNC_RESIZE;
     if (m_dlg.HasCaption()) {
         decor |= GDK_DECOR_TITLE | GDK_DECOR_BORDER;
-        if (style & WS_SYSMENU) decor |= GDK_DECOR_MENU;
-        if (style & WS_MINIMIZEBOX) decor |= GDK_DECOR_MINIMIZE;
-        if (style & WS_MAXIMIZEBOX) decor |= GDK_DECOR_MAXIMIZE;
-    } else if (style & (WS_BORDER | WS_DLGFRAME)) {
+        if (style & kWsSysMenu) decor |= GDK_DECOR_MENU;
+        if (style & kWsMinimizeBox) decor |= GDK_DECOR_MINIMIZE;
+        if (style & kWsMaximizeBox) decor |= GDK_DECOR_MAXIMIZE;
+    } else if (style & (kWsBorder | kWsDlgFrame)) {
         decor |= GDK_DECOR_BORDER;
     }
-    if (style & WS_SYSMENU) functions |= GDK_FUNC_CLOSE;
-    if (style & WS_MINIMIZEBOX) functions |= GDK_FUNC_MINIMIZE;
-    if (style & WS_MAXIMIZEBOX) functions |= GDK_FUNC_MAXIMIZE;
+    if (style & kWsSysMenu) functions |= GDK_FUNC_CLOSE;
+    if (style & kWsMinimizeBox) functions |= GDK_FUNC_MINIMIZE;
+    if (style & kWsMaximizeBox) functions |= GDK_FUNC_MAXIMIZE;
     GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(m_window));
     if (decor == 0) gtk_window_set_decorated(m_window, FALSE);
     gdk_window_set_decorations(gdkWindow, static_cast<GdkWMDecoration>(decor));
@@ -434,7 +434,7 @@ void GtkPageHost::NotifyPage(const std::string& text) {
             },
             shared, [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
     }
-    if (std::this_thread::get_id() == m_windowThread) return;  // never wait for ourselves
+    if (std::this_thread::get_id() == m_windowThread.load()) return;  // never wait for ourselves
     m_shared->cv.wait(lock, [&] { return m_shared->delivered >= seq || !m_shared->open; });
 }
 

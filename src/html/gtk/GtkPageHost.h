@@ -5,6 +5,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -102,7 +103,7 @@ private:
 
     CHtmlBaseDlg& m_dlg;
     std::shared_ptr<Shared> m_shared;
-    std::thread::id m_windowThread;
+    std::atomic<std::thread::id> m_windowThread{};
     GtkWindow* m_window = nullptr;
     WebKitWebView* m_view = nullptr;
     GMainLoop* m_loop = nullptr;

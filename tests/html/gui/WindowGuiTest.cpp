@@ -214,6 +214,7 @@ TEST_F(WindowGuiTest, SuppressedKeysNeverReachThePageAndNoContextMenu) {
     std::optional<std::string> keys, sameDocument;
     std::size_t open = 0;
     int popups = -1;
+    bool dropTarget = true;
     w.Run([&] {
         ASSERT_TRUE(w.ready.Wait(20000));
         const std::string xid = w.XWindowId();
@@ -240,8 +241,11 @@ TEST_F(WindowGuiTest, SuppressedKeysNeverReachThePageAndNoContextMenu) {
             g_list_free(all);
         });
         open = w.RunningCount();
+        // Nothing can be dropped onto the page: the view takes no drops.
+        w.OnWindow([&] { dropTarget = gtk_drag_dest_get_target_list(GTK_WIDGET(w.Host().View())) != nullptr; });
         w.dlg->Post([&] { w.dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL); });
     });
+    EXPECT_FALSE(dropTarget);
     EXPECT_EQ(keys, "[\"n\",\"f\",\"Enter\",\"x\"]");
     EXPECT_EQ(sameDocument, "\"true\"");  // F5 did not reload
     EXPECT_EQ(open, 1u);                   // Enter and Esc did not close it
