@@ -13,6 +13,7 @@
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
 #include "common/Json.h"
+#include "common/Platform.h"
 #include "html/HtmlBaseDlg.h"
 #include "html/gtk/GtkConfirmPrompt.h"
 #include "html/gtk/PageScript.h"
@@ -58,9 +59,20 @@ WebKitWebContext* Context(WebKitURISchemeRequestCallback handler) {
     return context.get();
 }
 
+// The view's secret: 128 random bits in hex (no tool object: making one
+// would reload the process-wide sequence counter).
 std::string RandomToken() {
-    CCommonTool tool(std::string("/nonexistent-quorvin"));
-    return tool.GetGuidText() + tool.GetGuidText();
+    std::uint8_t bytes[16] = {};
+    if (!platform::RandomBytes(bytes, sizeof bytes)) {
+        for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(g_random_int());  // GLib's seeded generator
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : bytes) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    return out;
 }
 
 void FinishError(WebKitURISchemeRequest* request, const char* why) {
