@@ -552,6 +552,7 @@ void GtkPageHost::HandleRequest(WebKitURISchemeRequest* request) {
 }
 
 void GtkPageHost::RunCommand(std::string a, std::string b, std::string c) {
+    if (m_view == nullptr) return;  // the window closed before the command's turn
     std::string error;
     const std::string text = m_dlg.CallFromHtml(a, b, c, error);
     m_callResult = CallResult{LocalToUtf8(text), LocalToUtf8(error)};
