@@ -71,22 +71,32 @@ inline std::string Shell(const std::string& command) {
     return out;
 }
 
-// A window manager for the tests that need one; ends with the object (and
-// with this process, should it die first).
+// The name of the window manager running on the display, or empty.
+inline std::string RunningWindowManager() {
+    const std::string check = Shell("xprop -root _NET_SUPPORTING_WM_CHECK");
+    const std::size_t id = check.find("window id # ");
+    if (id == std::string::npos) return {};
+    const std::string window = check.substr(id + 12, check.find_first_of(" \n", id + 12) - id - 12);
+    const std::string name = Shell("xprop -id " + window + " _NET_WM_NAME");
+    const std::size_t quote = name.find('"');
+    if (quote == std::string::npos) return {};
+    return name.substr(quote + 1, name.rfind('"') - quote - 1);
+}
+
+// openbox for the tests that need a window manager, started only when the
+// display has none (a desktop's own window manager is never replaced); it
+// ends with the object, and with this process should it die first.
 class WindowManager {
 public:
     WindowManager() {
+        if (!RunningWindowManager().empty()) return;
         m_pid = fork();
         if (m_pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
-            execlp("openbox", "openbox", "--replace", "--sm-disable", static_cast<char*>(nullptr));
+            execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
             _exit(127);
         }
-        // Ready once it announces itself on the root window.
-        for (int i = 0; i < 100; ++i) {
-            if (Shell("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos) break;
-            Delay(100);
-        }
+        for (int i = 0; i < 100 && RunningWindowManager().empty(); ++i) Delay(100);
     }
     ~WindowManager() {
         if (m_pid > 0) {
@@ -94,6 +104,8 @@ public:
             waitpid(m_pid, nullptr, 0);
         }
     }
+    // The checks know openbox's frames.
+    static bool IsOpenbox() { return RunningWindowManager() == "Openbox"; }
 
 private:
     pid_t m_pid = -1;

@@ -99,6 +99,9 @@ protected:
         delete wm;
         wm = nullptr;
     }
+    void SetUp() override {
+        if (!WindowManager::IsOpenbox()) GTEST_SKIP() << "needs openbox; another window manager runs on this display";
+    }
     static WindowManager* wm;
 };
 WindowManager* WindowGuiTest::wm = nullptr;
