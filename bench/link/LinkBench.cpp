@@ -78,30 +78,18 @@ struct LinkPeer {
     ~LinkPeer() { link.reset(); }
 };
 
-double g_echoP50Us = 0;
+// One round trip: a command out, its answer back; microseconds, or a
+// negative value when no answer came.
+double RoundTripUs(LoopbackServer& server) {
+    const auto t0 = std::chrono::steady_clock::now();
+    server.SendMessage(kCommand);
+    if (!server.ReadMessage(5000)) return -1;
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+}
 
-void RoundTrips(benchmark::State& state, LoopbackServer& server, bool isEcho) {
-    std::vector<double> us;
-    us.reserve(100000);
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        server.SendMessage(kCommand);
-        if (!server.ReadMessage(5000)) {
-            state.SkipWithError("no reply");
-            return;
-        }
-        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
-    }
+double Percentile(std::vector<double>& us, int p) {
     std::sort(us.begin(), us.end());
-    const double p50 = us[us.size() / 2];
-    const double p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-    state.counters["p50_us"] = p50;
-    state.counters["p99_us"] = p99;
-    if (isEcho) {
-        g_echoP50Us = p50;
-    } else if (g_echoP50Us > 0) {
-        state.counters["p50_ratio_to_echo"] = p50 / g_echoP50Us;
-    }
+    return us[std::min(us.size() - 1, us.size() * static_cast<std::size_t>(p) / 100)];
 }
 
 void InFlight(benchmark::State& state, LoopbackServer& server) {
@@ -122,26 +110,44 @@ void InFlight(benchmark::State& state, LoopbackServer& server) {
     state.SetItemsProcessed(done);
 }
 
-void BM_EchoRoundTrip(benchmark::State& state) {
-    LoopbackServer server;
-    EchoPeer peer(server.Port());
-    if (!server.Accept()) return state.SkipWithError("no echo peer");
-    RoundTrips(state, server, true);
-}
-
-void BM_LinkGetCurrentDirRoundTrip(benchmark::State& state) {
-    LoopbackServer server;
-    LinkPeer peer(server);
-    if (!server.Accept() || !server.ReadMessage()) return state.SkipWithError("no link");
-    RoundTrips(state, server, false);
-}
-
-// The same without an owner window: what the two trace hand-overs cost.
-void BM_LinkNoWindowRoundTrip(benchmark::State& state) {
-    LoopbackServer server;
-    LinkPeer peer(server, false);
-    if (!server.Accept() || !server.ReadMessage()) return state.SkipWithError("no link");
-    RoundTrips(state, server, false);
+// Echo and link round trips taken in turn, so both see the same load on a
+// shared machine and their ratio is fair; each starts on an idle link (the
+// previous command's sent-message trace has reached the window). Arg 1: the
+// link has the headless owner window; 0: none (what the two trace
+// hand-overs per command cost).
+void BM_RoundTripLinkVsEcho(benchmark::State& state) {
+    LoopbackServer echoServer;
+    EchoPeer echo(echoServer.Port());
+    LoopbackServer linkServer;
+    LinkPeer link(linkServer, state.range(0) != 0);
+    if (!echoServer.Accept() || !linkServer.Accept() || !linkServer.ReadMessage()) {
+        return state.SkipWithError("peers not connected");
+    }
+    const bool withWindow = state.range(0) != 0;
+    std::size_t traces = 0;
+    if (withWindow) {
+        link.window.WaitFor([](const std::vector<std::string>& all) { return !all.empty(); });  // the registration
+        traces = 1;
+    }
+    std::vector<double> echoUs, linkUs;
+    for (auto _ : state) {
+        const double e = RoundTripUs(echoServer);
+        const double l = RoundTripUs(linkServer);
+        if (e < 0 || l < 0) return state.SkipWithError("no answer");
+        if (withWindow) {
+            traces += 2;  // received and sent
+            state.PauseTiming();
+            link.window.WaitFor([traces](const std::vector<std::string>& all) { return all.size() >= traces; });
+            state.ResumeTiming();
+        }
+        echoUs.push_back(e);
+        linkUs.push_back(l);
+    }
+    state.counters["echo_p50_us"] = Percentile(echoUs, 50);
+    state.counters["echo_p99_us"] = Percentile(echoUs, 99);
+    state.counters["link_p50_us"] = Percentile(linkUs, 50);
+    state.counters["link_p99_us"] = Percentile(linkUs, 99);
+    state.counters["p50_ratio"] = Percentile(linkUs, 50) / Percentile(echoUs, 50);
 }
 
 void BM_EchoInFlight(benchmark::State& state) {
@@ -151,18 +157,17 @@ void BM_EchoInFlight(benchmark::State& state) {
     InFlight(state, server);
 }
 
+// Arg: commands per burst; second arg 1 with the headless window, 0 without.
 void BM_LinkGetCurrentDirInFlight(benchmark::State& state) {
     LoopbackServer server;
-    LinkPeer peer(server);
+    LinkPeer peer(server, state.range(1) != 0);
     if (!server.Accept() || !server.ReadMessage()) return state.SkipWithError("no link");
     InFlight(state, server);
 }
 
-BENCHMARK(BM_EchoRoundTrip)->Iterations(20000)->UseRealTime();
-BENCHMARK(BM_LinkGetCurrentDirRoundTrip)->Iterations(20000)->UseRealTime();
-BENCHMARK(BM_LinkNoWindowRoundTrip)->Iterations(20000)->UseRealTime();
+BENCHMARK(BM_RoundTripLinkVsEcho)->ArgName("window")->Arg(1)->Arg(0)->Iterations(20000)->UseRealTime();
 BENCHMARK(BM_EchoInFlight)->Arg(256)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_LinkGetCurrentDirInFlight)->Arg(256)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_LinkGetCurrentDirInFlight)->ArgNames({"burst", "window"})->Args({256, 1})->Args({256, 0})->UseRealTime()->MinTime(2.0);
 
 }  // namespace
 }  // namespace quorvin

@@ -62,15 +62,13 @@ void CCommandDispatcher::DispatchCommand(const std::string& text) {
         m_link.NotifyPage(JsonErrorNotice());
         return;
     }
-    bool known = false;
-    const std::optional<std::string> result = Execute(msg, known);
-    if (!known || !result) return;  // not a command, or a print task answers later
+    const std::optional<std::string> result = Execute(msg);
+    if (!result) return;  // not a command, or a print task answers later
     m_link.SendText(FormatReply(msg, *result));
     if (NameIs(msg.name, "ExitQuorvin")) m_link.CloseOwnerWindow();
 }
 
-std::optional<std::string> CCommandDispatcher::Execute(const CommandMessage& msg, bool& known) {
-    known = true;
+std::optional<std::string> CCommandDispatcher::Execute(const CommandMessage& msg) {
     const std::string& n = msg.name;
     if (NameIs(n, "ExitQuorvin")) return std::string("{}");
     if (NameIs(n, "GetAllPrn")) return ListingToWire(m_link.Printers().GetAllPrinters());
@@ -86,7 +84,6 @@ std::optional<std::string> CCommandDispatcher::Execute(const CommandMessage& msg
     if (NameIs(n, "GetCurrentDir")) return GetCurrentDir();
     if (NameIs(n, "MakeDir")) return MakeDir(msg);
     if (NameIs(n, "PrintWebJpegImage")) return PrintWebJpegImage(msg);
-    known = false;
     return std::nullopt;
 }
 

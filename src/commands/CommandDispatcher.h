@@ -28,8 +28,9 @@ public:
     void DispatchCommand(const std::string& text);
 
 private:
-    // The result of a known command, or nothing when no reply is due here.
-    std::optional<std::string> Execute(const CommandMessage& msg, bool& known);
+    // The result of a command, or nothing when no reply is due here (a name
+    // that is not a command, or a print task that answers for itself).
+    std::optional<std::string> Execute(const CommandMessage& msg);
 
     std::string SetDefaultPrn(const CommandMessage& msg);
     std::string AddCustomPaper(const CommandMessage& msg);

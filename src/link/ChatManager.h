@@ -42,7 +42,8 @@ public:
     // Ends the link for good: disconnects and joins every thread (waiting
     // for a command being answered). The process-wide instance lives until
     // exit, after its owner window; the application calls this while the
-    // window still takes notifications. The destructor calls it too.
+    // window still takes notifications, never from a link thread. The
+    // destructor calls it too.
     void Close();
 
     void SendText(const std::string& text) override;
