@@ -266,6 +266,38 @@ TEST_F(NotifyGuiTest, TcpLinkToALoopbackServerTracesInOrderAndStopsFromThePage) 
     EXPECT_EQ(next, kMessages);
 }
 
+TEST_F(NotifyGuiTest, ServersExitQuorvinRepliesThenClosesEveryWindow) {
+    Watchdog dog(90);
+    testing::LoopbackServer server;
+    ASSERT_TRUE(server.Listening());
+    GuiWindow w;
+    DlgProxy owner(w);
+    CChatManager link(&owner, w.dir.path());
+    ChatManagerControl control(link);
+    w.links.tcp = &control;
+    w.Rebuild();
+    w.dlg->SetUrl(TestPages() + "record.htm");
+    std::optional<std::string> reply;
+    std::size_t open = 0;
+    w.Run([&] {
+        ASSERT_TRUE(w.ready.Wait(20000));
+        w.Eval("window.external.CallFromHtml('', 'StartTcpsocket', '127.0.0.1$$" + std::to_string(server.Port()) +
+               "$$c$$n$$g$$r')");
+        ASSERT_TRUE(server.Accept(10000));
+        server.ReadMessage(10000);  // the registration
+        w.Eval("showChild('record.htm$$child$$cp')");
+        for (int i = 0; i < 200 && w.RunningCount() < 2; ++i) Delay(50);
+        open = w.RunningCount();
+        server.SendMessage(R"({"name":"ExitQuorvin","from":"server","to":"c"})");
+        reply = server.ReadMessage(10000);
+    });
+    link.Close();
+    EXPECT_EQ(open, 2u);
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->find("ExitQuorvin>res"), std::string::npos) << *reply;
+    EXPECT_TRUE(gtk::GtkPageHost::RunningWindows().empty());
+}
+
 TEST_F(NotifyGuiTest, PostCloseEndsEveryWindow) {
     Watchdog dog(60);
     GuiWindow w;
