@@ -424,13 +424,15 @@ void GtkPageHost::RunKeepingQueue(const std::function<void()>& fn) {
 
 void GtkPageHost::NotifyPage(const std::string& text) {
     const std::string utf8 = LocalToUtf8(text);
-    std::unique_lock<std::mutex> lock(m_shared->mutex);
-    if (!m_shared->open) return;  // no page to hand it to
-    const std::uint64_t seq = m_shared->nextSeq++;
-    m_shared->queue.push_back({seq, utf8});
-    if (!m_shared->pumpPosted) {
-        m_shared->pumpPosted = true;
-        auto* shared = new std::shared_ptr<Shared>(m_shared);
+    // The waiter holds the shared state itself: it outlives this host.
+    const std::shared_ptr<Shared> shared = m_shared;
+    const bool onWindowThread = std::this_thread::get_id() == m_windowThread.load();
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    if (!shared->open) return;  // no page to hand it to
+    const std::uint64_t seq = shared->nextSeq++;
+    shared->queue.push_back({seq, utf8});
+    if (!shared->pumpPosted) {
+        shared->pumpPosted = true;
         g_idle_add_full(
             G_PRIORITY_DEFAULT,
             [](gpointer data) -> gboolean {
@@ -444,10 +446,10 @@ void GtkPageHost::NotifyPage(const std::string& text) {
                 if (host != nullptr) host->Pump();
                 return G_SOURCE_REMOVE;
             },
-            shared, [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
+            new std::shared_ptr<Shared>(shared), [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
     }
-    if (std::this_thread::get_id() == m_windowThread.load()) return;  // never wait for ourselves
-    m_shared->cv.wait(lock, [&] { return m_shared->delivered >= seq || !m_shared->open; });
+    if (onWindowThread) return;  // never wait for ourselves
+    shared->cv.wait(lock, [&] { return shared->delivered >= seq || !shared->open; });
 }
 
 void GtkPageHost::Post(std::function<void()> fn) {
