@@ -6,12 +6,12 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <algorithm>
 #include <set>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "common/Event.h"
 #include "common/Json.h"
@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
     params.Set("root", QUORVIN_BENCH_PAGES);
 
     // Round trips.
-    if (!Measure(params, "small", "GetCurrentDir", calls, "") || !Measure(params, "40k CJK", "LockString", calls / 10, "cjk40k") ||
+    if (!Measure(params, "small", "GetCurrentDir", calls, "") ||
+        !Measure(params, "40k CJK", "LockString", calls / 10, "cjk40k") ||
         !Measure(params, "1 MB", "LockString", 30, "1MB")) {
         return 1;
     }
@@ -128,18 +129,21 @@ int main(int argc, char** argv) {
     auto& host = dynamic_cast<gtk::GtkPageHost&>(main.Host());
     host.SetReadyObserver([&] {
         // Idle for 3 s after the first load, then measure and close.
-        g_timeout_add_seconds(3, [](gpointer data) -> gboolean {
-            auto* dlg = static_cast<CHtmlBaseDlg*>(data);
-            long total = 0;
-            for (int pid : Family()) {
-                const long kb = PssKb(pid);
-                total += kb;
-                std::printf("  %-20s pid %-7d PSS %7.1f MB\n", NameOf(pid).c_str(), pid, kb / 1024.0);
-            }
-            std::printf("idle main window PSS total %.1f MB\n", total / 1024.0);
-            dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL);
-            return G_SOURCE_REMOVE;
-        }, &main);
+        g_timeout_add_seconds(
+            3,
+            [](gpointer data) -> gboolean {
+                auto* dlg = static_cast<CHtmlBaseDlg*>(data);
+                long total = 0;
+                for (int pid : Family()) {
+                    const long kb = PssKb(pid);
+                    total += kb;
+                    std::printf("  %-20s pid %-7d PSS %7.1f MB\n", NameOf(pid).c_str(), pid, kb / 1024.0);
+                }
+                std::printf("idle main window PSS total %.1f MB\n", total / 1024.0);
+                dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL);
+                return G_SOURCE_REMOVE;
+            },
+            &main);
     });
     main.RunModal();
     CloseProcessLinks();

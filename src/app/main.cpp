@@ -35,8 +35,7 @@ void RunMainWindow(const quorvin::StartupValues& values) {
 int main() {
     std::setlocale(LC_ALL, "");
     quorvin::CCommonTool tool;
-    quorvin::CQuorvinApp app(
-        tool.GetModuleDir(), nullptr, RunMainWindow);
+    quorvin::CQuorvinApp app(tool.GetModuleDir(), nullptr, RunMainWindow);
     app.InitInstance();
     if (!app.WindowShown()) {
         std::fprintf(stderr, "quorvin: no usable config.json beside %s\n", tool.GetModuleDir().c_str());

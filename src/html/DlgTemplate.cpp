@@ -8,8 +8,8 @@ namespace quorvin {
 namespace {
 
 std::int16_t Saturate(long long v) {
-    return static_cast<std::int16_t>(std::clamp<long long>(v, std::numeric_limits<std::int16_t>::min(),
-                                                           std::numeric_limits<std::int16_t>::max()));
+    return static_cast<std::int16_t>(
+        std::clamp<long long>(v, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
 }
 
 }  // namespace

@@ -86,9 +86,15 @@ void CHtmlBaseDlg::SetAlign(const std::string& keyword) {
         int x, y;
     };
     const Place table[] = {
-        {"center", mx, my},          {"left", 0, my},           {"left-top", 0, 1},
-        {"top", mx, 0},              {"right-top", w - cx, 0},  {"right", w - cx, my},
-        {"right-bottom", w - cx, h - cy}, {"bottom", mx, h - cy}, {"left-bottom", 0, h - cy},
+        {"center", mx, my},
+        {"left", 0, my},
+        {"left-top", 0, 1},
+        {"top", mx, 0},
+        {"right-top", w - cx, 0},
+        {"right", w - cx, my},
+        {"right-bottom", w - cx, h - cy},
+        {"bottom", mx, h - cy},
+        {"left-bottom", 0, h - cy},
     };
     for (const Place& p : table) {
         if (EqualsNoCase(keyword, p.keyword)) {
@@ -118,10 +124,17 @@ void CHtmlBaseDlg::SetMaxBox(int value) { SetBit(m_dlgTemplate.style, kWsMaximiz
 
 void CHtmlBaseDlg::SetBorder(int value) {
     switch (value) {
-        case 2: m_dlgTemplate.style |= kWsDlgFrame; break;
-        case 1: m_dlgTemplate.style |= kWsBorder; break;
-        case 0: m_dlgTemplate.style &= 0xFF3FFFFFu; break;
-        default: break;
+        case 2:
+            m_dlgTemplate.style |= kWsDlgFrame;
+            break;
+        case 1:
+            m_dlgTemplate.style |= kWsBorder;
+            break;
+        case 0:
+            m_dlgTemplate.style &= 0xFF3FFFFFu;
+            break;
+        default:
+            break;
     }
 }
 

@@ -116,8 +116,7 @@ std::string CScriptBridge::CallFromHtml(const std::string& /*a*/, const std::str
     if (Is(b, "StartTcpsocket")) {
         if (tool.SplitString(c, "$$", f) != 6) return "-1";
         if (m_links.tcp != nullptr) {
-            m_owner.Host().RunKeepingQueue(
-                [&] { m_links.tcp->Start(f[0], AtoI(f[1]), f[2], f[3], f[4], f[5]); });
+            m_owner.Host().RunKeepingQueue([&] { m_links.tcp->Start(f[0], AtoI(f[1]), f[2], f[3], f[4], f[5]); });
         }
         return {};
     }
@@ -138,7 +137,7 @@ std::string CScriptBridge::FileExist(const std::string& pattern) const {
     const std::size_t slash = pattern.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : pattern.substr(0, slash));
     std::string name = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-    if (name == "*.*") name = "*";  // every entry, as the pattern always meant
+    if (name == "*.*") name = "*";                                        // every entry, as the pattern always meant
     if (folder.find_first_of("*?") != std::string::npos) return "false";  // only the last piece may be a pattern
     std::error_code ec;
     fs::directory_iterator it(folder, ec);

@@ -20,7 +20,7 @@ struct FakeHostLog {
     int endDialogs = 0;
     int maximized = 0;
     int keepingQueue = 0;
-    std::vector<std::string> scripts;       // name + "(" + text + ")"
+    std::vector<std::string> scripts;          // name + "(" + text + ")"
     std::function<void(CHtmlBaseDlg&)> onRun;  // plays the page of a window being run
 };
 

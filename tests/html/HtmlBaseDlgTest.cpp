@@ -76,9 +76,9 @@ TEST_F(HtmlBaseDlgTest, AlignKeywordsPlaceTheWindowInTheWorkAreaSize) {
         const char* keyword;
         int x, y;
     };
-    const Case cases[] = {{"center", 120, 99},      {"LEFT", 0, 99},          {"left-top", 0, 1},
-                          {"top", 120, 0},          {"right-top", 240, 0},    {"Right", 240, 99},
-                          {"right-bottom", 240, 199}, {"bottom", 120, 199},   {"left-bottom", 0, 199}};
+    const Case cases[] = {{"center", 120, 99},    {"LEFT", 0, 99},    {"left-top", 0, 1},         {"top", 120, 0},
+                          {"right-top", 240, 0},  {"Right", 240, 99}, {"right-bottom", 240, 199}, {"bottom", 120, 199},
+                          {"left-bottom", 0, 199}};
     for (const Case& c : cases) {
         dlg.SetAlign(c.keyword);
         EXPECT_EQ(dlg.Template().x, c.x) << c.keyword;

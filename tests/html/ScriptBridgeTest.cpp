@@ -82,7 +82,7 @@ TEST_F(ScriptBridgeTest, FileCommands) {
     EXPECT_EQ(Call("SaveTxtFile", "  " + a + "$$a$$b  "), "error");
     EXPECT_EQ(Call("SaveTxtFile", a), "error");
     EXPECT_EQ(Call("SaveTxtFile", "   "), "error");
-    EXPECT_EQ(Call("SaveTxtFile", dir / "no/such/dir/x.txt$$x"), "success");  // reported so, whatever happened
+    EXPECT_EQ(Call("SaveTxtFile", dir / "no/such/dir/x.txt$$x"), "success");    // reported so, whatever happened
     EXPECT_EQ(Call("SaveTxtFile", "  " + a + "$$ inner blank \t"), "success");  // outer blanks trimmed
     EXPECT_EQ(ReadBytes(a), " inner blank");
     EXPECT_EQ(Call("LoadTxtFile", a), " inner blank");
@@ -210,14 +210,17 @@ TEST_F(ScriptBridgeTest, ShowPageDlgRunsAChildAndReturnsItsResult) {
     EXPECT_EQ(childTemplate.cy, 481);
     EXPECT_EQ(dlg->GetPageResult(), "");
 
-    EXPECT_EQ(Call("ShowPageDlg",
-                   R"(c.htm$$child$$param$${"width":"800","height":"600","align":"right-bottom","status":"max","border":"0","x":"50"})"),
-              "child result");
+    EXPECT_EQ(
+        Call(
+            "ShowPageDlg",
+            R"(c.htm$$child$$param$${"width":"800","height":"600","align":"right-bottom","status":"max","border":"0","x":"50"})"),
+        "child result");
     EXPECT_EQ(childTemplate.cx, 400);
     EXPECT_EQ(childTemplate.x, 240);
     EXPECT_EQ(childTemplate.y, 199);
     EXPECT_TRUE(childMax);
-    EXPECT_EQ(childTemplate.style, 0x90000040u | kWsSysMenu | kWsMinimizeBox | kWsMaximizeBox);  // border 0 took the caption
+    EXPECT_EQ(childTemplate.style,
+              0x90000040u | kWsSysMenu | kWsMinimizeBox | kWsMaximizeBox);  // border 0 took the caption
     EXPECT_EQ(Call("ShowPageDlg", R"(c.htm$$child$$param$${"caption":"1","border":"7","sysmenu":0,"minbox":"x"})"),
               "child result");
     EXPECT_EQ(childTemplate.style, 0x90000040u | kWsCaption | kWsMaximizeBox);

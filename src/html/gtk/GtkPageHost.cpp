@@ -20,9 +20,7 @@
 
 namespace quorvin {
 
-std::unique_ptr<PageHost> MakePlatformPageHost(CHtmlBaseDlg& dlg) {
-    return std::make_unique<gtk::GtkPageHost>(dlg);
-}
+std::unique_ptr<PageHost> MakePlatformPageHost(CHtmlBaseDlg& dlg) { return std::make_unique<gtk::GtkPageHost>(dlg); }
 
 namespace gtk {
 namespace {
@@ -252,22 +250,26 @@ void GtkPageHost::CreateWindow() {
     webkit_settings_set_javascript_can_open_windows_automatically(settings.get(), FALSE);
     webkit_settings_set_enable_developer_extras(settings.get(), FALSE);
     webkit_settings_set_default_charset(settings.get(), "utf-8");
-    if (std::getenv("QUORVIN_PAGE_CONSOLE") != nullptr) webkit_settings_set_enable_write_console_messages_to_stdout(settings.get(), TRUE);
+    // The page's console on stdout, for finding faults in a page.
+    if (std::getenv("QUORVIN_PAGE_CONSOLE") != nullptr) {
+        webkit_settings_set_enable_write_console_messages_to_stdout(settings.get(), TRUE);
+    }
     // A child has its own view, never related to the parent's: the parent's
     // web process is blocked in its call while the child runs.
-    m_view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", Context(OnSchemeRequest), "user-content-manager",
-                                          content.get(), "settings", settings.get(), nullptr));
+    m_view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", Context(OnSchemeRequest),
+                                          "user-content-manager", content.get(), "settings", settings.get(), nullptr));
     g_object_ref_sink(m_view);
     g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
     g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
-    g_signal_connect(m_view, "context-menu", G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
-                                                             WebKitHitTestResult*, gpointer) -> gboolean {
-                         return TRUE;  // no context menu, ever
-                     }),
-                     nullptr);
-    g_signal_connect(m_view, "create", G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer)
-                                                       -> GtkWidget* { return nullptr; }),
-                     nullptr);
+    g_signal_connect(
+        m_view, "context-menu",
+        G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) -> gboolean {
+            return TRUE;  // no context menu, ever
+        }),
+        nullptr);
+    g_signal_connect(
+        m_view, "create",
+        G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer) -> GtkWidget* { return nullptr; }), nullptr);
     gtk_drag_dest_unset(GTK_WIDGET(m_view));  // nothing can be dropped onto the page
     gtk_container_add(GTK_CONTAINER(m_window), GTK_WIDGET(m_view));
 
@@ -382,12 +384,11 @@ void GtkPageHost::CallScript(const std::string& name, const std::string& text) {
     g_variant_dict_init(&dict, nullptr);
     g_variant_dict_insert(&dict, "n", "s", LocalToUtf8(name).c_str());
     g_variant_dict_insert(&dict, "x", "s", LocalToUtf8(text).c_str());
-    webkit_web_view_call_async_javascript_function(m_view, kCallPageFunction, -1, g_variant_dict_end(&dict),
-                                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+    webkit_web_view_call_async_javascript_function(m_view, kCallPageFunction, -1, g_variant_dict_end(&dict), nullptr,
+                                                   nullptr, nullptr, nullptr, nullptr);
 }
 
-void GtkPageHost::EvaluateScript(const std::string& script,
-                                 std::function<void(std::optional<std::string>)> done) {
+void GtkPageHost::EvaluateScript(const std::string& script, std::function<void(std::optional<std::string>)> done) {
     if (m_view == nullptr) {
         done(std::nullopt);
         return;
@@ -446,7 +447,8 @@ void GtkPageHost::NotifyPage(const std::string& text) {
                 if (host != nullptr) host->Pump();
                 return G_SOURCE_REMOVE;
             },
-            new std::shared_ptr<Shared>(shared), [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
+            new std::shared_ptr<Shared>(shared),
+            [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
     }
     if (onWindowThread) return;  // never wait for ourselves
     shared->cv.wait(lock, [&] { return shared->delivered >= seq || !shared->open; });
@@ -648,8 +650,8 @@ void GtkPageHost::Pump() {
 
 // --- window events ------------------------------------------------------------
 
-gboolean GtkPageHost::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
-                                     WebKitPolicyDecisionType type, gpointer self) {
+gboolean GtkPageHost::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                     gpointer self) {
     auto* host = static_cast<GtkPageHost*>(self);
     switch (type) {
         case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
@@ -712,14 +714,15 @@ gboolean GtkPageHost::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
     g_variant_dict_init(&dict, nullptr);
     g_variant_dict_insert(&dict, "n", "s", "OnDlgEnd");
     g_variant_dict_insert(&dict, "x", "s", LocalToUtf8(host->m_dlg.m_strPageParam).c_str());
-    g_timeout_add_full(G_PRIORITY_DEFAULT, 5000,
-                       [](gpointer data) -> gboolean {
-                           GtkPageHost* h = Alive(*static_cast<std::weak_ptr<Shared>*>(data));
-                           if (h != nullptr && h->m_closing && !h->m_endRequested) h->EndDialog(CHtmlBaseDlg::IDCANCEL);
-                           return G_SOURCE_REMOVE;
-                       },
-                       new std::weak_ptr<Shared>(host->m_shared),
-                       [](gpointer data) { delete static_cast<std::weak_ptr<Shared>*>(data); });
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 5000,
+        [](gpointer data) -> gboolean {
+            GtkPageHost* h = Alive(*static_cast<std::weak_ptr<Shared>*>(data));
+            if (h != nullptr && h->m_closing && !h->m_endRequested) h->EndDialog(CHtmlBaseDlg::IDCANCEL);
+            return G_SOURCE_REMOVE;
+        },
+        new std::weak_ptr<Shared>(host->m_shared),
+        [](gpointer data) { delete static_cast<std::weak_ptr<Shared>*>(data); });
     webkit_web_view_call_async_javascript_function(
         host->m_view, kCallPageFunction, -1, g_variant_dict_end(&dict), nullptr, nullptr, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {

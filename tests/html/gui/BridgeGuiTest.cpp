@@ -60,39 +60,39 @@ TEST_F(BridgeGuiTest, EveryCommandAnswersThePage) {
     std::filesystem::create_directories(d + "/sub");
     WriteBytes(d + "/three.txt", "abc");
     const std::vector<std::pair<std::string, std::string>> calls = {
-        {"GetCurrentDir", ""},                              // 0
-        {"getguid", ""},                                    // 1
-        {"GetFileLength", d + "/three.txt"},                // 2
-        {"GetFileLength", d + "/missing"},                  // 3
-        {"GetFileLength", d + "/sub"},                      // 4 raises
-        {"FileExist", d + "/*.txt"},                        // 5
-        {"FileExist", d + "/nothing*"},                     // 6
-        {"SaveTxtFile", d + "/s.txt$$hello 中文"},          // 7
-        {"SaveTxtFile", d + "/s.txt"},                      // 8
-        {"SaveTxtFile", "   "},                             // 9
-        {"LoadTxtFile", d + "/s.txt"},                      // 10
-        {"CopyFile", d + "/s.txt$$" + d + "/c.txt"},        // 11
-        {"CopyFile", d + "/s.txt$$"},                       // 12: an empty destination
-        {"CopyFile", d + "/s.txt"},                         // 13
-        {"DeleteFile", d + "/c.txt"},                       // 14
-        {"DeleteFile", d + "/c.txt"},                       // 15
-        {"LockString", "abc"},                              // 16
-        {"GB2312ToUTF8", "中文"},                           // 17
-        {"GB2312ToUTF8", "中文$$" + d + "/g.txt"},          // 18
-        {"GB2312ToUTF8", "  "},                             // 19 raises
-        {"UTF8ToGB2312", "中文"},                           // 20
-        {"PutPageResult", "x"},                             // 21
-        {"StartTcpsocket", "127.0.0.1$$9100$$a$$b$$c"},     // 22
-        {"StartTcpsocket", ""},                             // 23
-        {"StartWebsocket", "ws://127.0.0.1:1/$$a$$b$$c"},   // 24
-        {"Navigate", "record.htm$$t"},                      // 25
-        {"Navigate", "record.htm$$t$$p$${bad"},             // 26
-        {"Navigate", "a$$b$$c$$d$$e"},                      // 27
-        {"ShowPageDlg", "record.htm$$t"},                   // 28
-        {"ShowPageDlg", "record.htm$$t$$p$$not json"},      // 29
-        {"ShowPageDlg", "a$$b$$c$$d$$e"},                   // 30
-        {"ShowPageDlg", "   "},                             // 31
-        {"NoSuchCommand", "x"},                             // 32
+        {"GetCurrentDir", ""},                             // 0
+        {"getguid", ""},                                   // 1
+        {"GetFileLength", d + "/three.txt"},               // 2
+        {"GetFileLength", d + "/missing"},                 // 3
+        {"GetFileLength", d + "/sub"},                     // 4 raises
+        {"FileExist", d + "/*.txt"},                       // 5
+        {"FileExist", d + "/nothing*"},                    // 6
+        {"SaveTxtFile", d + "/s.txt$$hello 中文"},         // 7
+        {"SaveTxtFile", d + "/s.txt"},                     // 8
+        {"SaveTxtFile", "   "},                            // 9
+        {"LoadTxtFile", d + "/s.txt"},                     // 10
+        {"CopyFile", d + "/s.txt$$" + d + "/c.txt"},       // 11
+        {"CopyFile", d + "/s.txt$$"},                      // 12: an empty destination
+        {"CopyFile", d + "/s.txt"},                        // 13
+        {"DeleteFile", d + "/c.txt"},                      // 14
+        {"DeleteFile", d + "/c.txt"},                      // 15
+        {"LockString", "abc"},                             // 16
+        {"GB2312ToUTF8", "中文"},                          // 17
+        {"GB2312ToUTF8", "中文$$" + d + "/g.txt"},         // 18
+        {"GB2312ToUTF8", "  "},                            // 19 raises
+        {"UTF8ToGB2312", "中文"},                          // 20
+        {"PutPageResult", "x"},                            // 21
+        {"StartTcpsocket", "127.0.0.1$$9100$$a$$b$$c"},    // 22
+        {"StartTcpsocket", ""},                            // 23
+        {"StartWebsocket", "ws://127.0.0.1:1/$$a$$b$$c"},  // 24
+        {"Navigate", "record.htm$$t"},                     // 25
+        {"Navigate", "record.htm$$t$$p$${bad"},            // 26
+        {"Navigate", "a$$b$$c$$d$$e"},                     // 27
+        {"ShowPageDlg", "record.htm$$t"},                  // 28
+        {"ShowPageDlg", "record.htm$$t$$p$$not json"},     // 29
+        {"ShowPageDlg", "a$$b$$c$$d$$e"},                  // 30
+        {"ShowPageDlg", "   "},                            // 31
+        {"NoSuchCommand", "x"},                            // 32
     };
     const std::vector<Answer> a = RunCalls(w, calls);
     ASSERT_EQ(a.size(), calls.size()) << w.dlg->GetPageResult();
@@ -166,8 +166,8 @@ TEST_F(BridgeGuiTest, OnDlgInitOnceWithTheParameter) {
         w.WaitForScript("document.readyState === 'complete' && window.loadId !== " + id, 10000);
         afterReload = w.Eval("[window.inits, document.getElementById('txtPageParam').value]");
         w.Eval("window.external.CallFromHtml('', 'Navigate', 'record.htm$$新标题$$p2') === 'true'");
-        w.WaitForScript("document.readyState === 'complete' && window.inits !== undefined && document.title === 'record'",
-                        10000);
+        w.WaitForScript(
+            "document.readyState === 'complete' && window.inits !== undefined && document.title === 'record'", 10000);
         Delay(300);
         afterNavigate = w.Eval("window.inits");
         w.OnWindow([&] { title = gtk_window_get_title(w.Host().Window()); });
@@ -230,8 +230,8 @@ TEST_F(BridgeGuiTest, DocumentsTheAgentDidNotLoadCannotCall) {
         // The frame has no window.external and does not know the view's token.
         forged = w.Eval(
             "rawCall(document.getElementById('inner').contentWindow, "
-            "JSON.stringify({t: 'guess', op: 'call', a: '', b: 'SaveTxtFile', c: '" + w.dir.path() +
-            "/forged.txt$$x'}))");
+            "JSON.stringify({t: 'guess', op: 'call', a: '', b: 'SaveTxtFile', c: '" +
+            w.dir.path() + "/forged.txt$$x'}))");
         tokenless = w.Eval("String(document.getElementById('inner').contentWindow.external === window.external)");
         viaParent = w.Eval("rawCall(window, '{\"op\":\"call\",\"b\":\"GetCurrentDir\"}')");
         opened = w.Eval("String(window.open('record.htm') === null)");

@@ -34,15 +34,16 @@ inline std::string TestPages() { return QUORVIN_TEST_PAGES; }
 // hung window can never stall the suite.
 class Watchdog {
 public:
-    explicit Watchdog(int seconds) : m_thread([this, seconds] {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
-            std::fprintf(stderr, "watchdog: %s did not finish within %d s\n",
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name(), seconds);
-            std::fflush(stderr);
-            std::_Exit(3);
-        }
-    }) {}
+    explicit Watchdog(int seconds)
+        : m_thread([this, seconds] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
+                  std::fprintf(stderr, "watchdog: %s did not finish within %d s\n",
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name(), seconds);
+                  std::fflush(stderr);
+                  std::_Exit(3);
+              }
+          }) {}
     ~Watchdog() {
         {
             std::lock_guard<std::mutex> lock(m_mutex);

@@ -54,8 +54,9 @@ TEST_F(NotifyGuiTest, WorkersNotesArriveInOrderOnceAndIntact) {
     Watchdog dog(90);
     GuiWindow w;
     w.dlg->SetUrl(TestPages() + "record.htm");
-    const std::vector<std::string> odd = {"quote \" backslash \\ tab \t", "line\r\nbreak", "\xE2\x80\xA8 u2028",
-                                          "中文 报文 </script>", "", "emoji \xF0\x9F\x98\x80"};
+    const std::vector<std::string> odd = {
+        "quote \" backslash \\ tab \t", "line\r\nbreak", "\xE2\x80\xA8 u2028", "中文 报文 </script>", "",
+        "emoji \xF0\x9F\x98\x80"};
     constexpr int kPerWorker = 300;
     std::optional<std::string> notes;
     w.Run([&] {
@@ -99,9 +100,10 @@ TEST_F(NotifyGuiTest, ParentGetsNotesWhileItsChildIsOpenAndGetsTheChildsResult) 
         Delay(200);
         openAfterParentClose = w.RunningCount();
         childNotes = w.Eval("window.notes", true);
-        w.Eval("window.external.CallFromHtml('', 'PutPageResult', '子窗口 result'); "
-               "window.external.CallFromHtml('', 'ExitPageDlg', ''); true",
-               true);
+        w.Eval(
+            "window.external.CallFromHtml('', 'PutPageResult', '子窗口 result'); "
+            "window.external.CallFromHtml('', 'ExitPageDlg', ''); true",
+            true);
         w.WaitForScript("window.childResult !== null", 10000);
         childResult = w.Eval("window.childResult");
         parentNotes = w.Eval("window.notes");

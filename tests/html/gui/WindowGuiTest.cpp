@@ -251,7 +251,7 @@ TEST_F(WindowGuiTest, SuppressedKeysNeverReachThePageAndNoContextMenu) {
     EXPECT_FALSE(dropTarget);
     EXPECT_EQ(keys, "[\"n\",\"f\",\"Enter\",\"x\"]");
     EXPECT_EQ(sameDocument, "\"true\"");  // F5 did not reload
-    EXPECT_EQ(open, 1u);                   // Enter and Esc did not close it
+    EXPECT_EQ(open, 1u);                  // Enter and Esc did not close it
     EXPECT_EQ(popups, 0);
 }
 
@@ -302,11 +302,14 @@ TEST_F(WindowGuiTest, ShippedMainPageScreenshot) {
         w.dlg->NotifyPage("发送报文\r\n{\"name\":\"wellcome\",\"type\":\"printer\"}");
         w.dlg->NotifyPage("接收报文\r\n{\"name\":\"GetAllPrn\",\"from\":\"server\",\"to\":\"_FD5B4-2B3A-1.\"}");
         w.dlg->NotifyPage(
-            "{\"msg_type\":\"printer.task.begin\",\"msg_body\":{\"printerName\":\"办公室打印机\",\"fileName\":\"temp^a.jpg\"}}");
+            "{\"msg_type\":\"printer.task.begin\",\"msg_body\":{\"printerName\":\"办公室打印机\",\"fileName\":\"temp^a."
+            "jpg\"}}");
         w.dlg->NotifyPage(
-            "{\"msg_type\":\"printer.task.success\",\"msg_body\":{\"printerName\":\"办公室打印机\",\"fileName\":\"temp^a.jpg\"}}");
+            "{\"msg_type\":\"printer.task.success\",\"msg_body\":{\"printerName\":\"办公室打印机\",\"fileName\":\"temp^"
+            "a.jpg\"}}");
         w.dlg->NotifyPage(
-            "{\"msg_type\":\"printer.task.fail\",\"msg_body\":{\"printerName\":\"前台\",\"fileName\":\"temp^b.jpg\",\"reason\":\"打印机不存在！\"}}");
+            "{\"msg_type\":\"printer.task.fail\",\"msg_body\":{\"printerName\":\"前台\",\"fileName\":\"temp^b.jpg\","
+            "\"reason\":\"打印机不存在！\"}}");
         Delay(500);
         Shell("import -window root " + shot);
         w.dlg->Post([&] { w.dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL); });
