@@ -32,6 +32,8 @@ struct Seen {
     int left = -1, right = -1, top = -1, bottom = -1;  // frame extents
     int x = -1, y = -1, width = -1, height = -1;       // client area on screen
     std::string state;
+    int functions = -1;    // Motif hints: what the window asks the window manager for
+    int decorations = -1;
 };
 
 // Waits until the window manager has framed the window, then reads it back.
@@ -54,6 +56,12 @@ Seen Observe(const std::string& xid, bool waitForMaximised = false) {
         Delay(100);
     }
     Delay(300);  // let a move or resize settle
+    const std::string motif = Shell("xprop -id " + xid + " _MOTIF_WM_HINTS");
+    std::smatch m;
+    if (std::regex_search(motif, m, std::regex(R"(= (0x[0-9a-f]+), (0x[0-9a-f]+), (0x[0-9a-f]+))"))) {
+        s.functions = std::stoi(m[2], nullptr, 16);
+        s.decorations = std::stoi(m[3], nullptr, 16);
+    }
     const std::string info = Shell("xwininfo -id " + xid);
     s.x = Number(info, "Absolute upper-left X:");
     s.y = Number(info, "Absolute upper-left Y:");
@@ -116,6 +124,18 @@ TEST_F(WindowGuiTest, FrameAndGeometryFollowTheOptions) {
     EXPECT_EQ(captioned.height, 282 * 17 / 8);
     EXPECT_EQ(captioned.x, 240 + captioned.left);
     EXPECT_EQ(captioned.y, 210 + captioned.top);
+    // Motif hints: move, resize, minimise, maximise, close; border, title,
+    // menu, minimise and maximise buttons.
+    EXPECT_EQ(captioned.functions, 0x02 | 0x04 | 0x08 | 0x10 | 0x20);
+    EXPECT_EQ(captioned.decorations, 0x02 | 0x08 | 0x10 | 0x20 | 0x40);
+
+    // A caption without the system menu and the boxes asks for no such
+    // buttons and no close, minimise or maximise (openbox still offers those
+    // three actions itself: it ignores those function hints).
+    const Seen plain = OpenWith({800, 600, "center", "", 1, 2, 0, 0, 0});
+    EXPECT_GT(plain.top, plain.left);
+    EXPECT_EQ(plain.functions, 0x02 | 0x04);
+    EXPECT_EQ(plain.decorations, 0x02 | 0x08);
 
     // No caption, no border, "left-top": y is one dialog unit (2 pixels).
     const Seen bare = OpenWith({640, 480, "left-top", "", 0, 0, 1, 1, 1});
