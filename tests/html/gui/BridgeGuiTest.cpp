@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "GuiFixture.h"
+#include "common/CodePage.h"
 #include "common/Json.h"
 
 namespace quorvin {
@@ -25,7 +26,7 @@ struct Answer {
     std::string text;
 };
 
-// Runs commands.htm with the calls; one answer per call.
+// Runs commands.htm with the calls (UTF-8); one answer per call.
 std::vector<Answer> RunCalls(GuiWindow& w, const std::vector<std::pair<std::string, std::string>>& calls) {
     JsonPtr list(cJSON_CreateArray());
     for (const auto& [command, param] : calls) {
@@ -34,11 +35,13 @@ std::vector<Answer> RunCalls(GuiWindow& w, const std::vector<std::pair<std::stri
         cJSON_AddItemToArray(pair, cJSON_CreateString(param.c_str()));
         cJSON_AddItemToArray(list.get(), pair);
     }
-    w.dlg->m_strPageParam = PrintJson(list.get(), false);
+    // The window's texts are in the local code page; the answers are read
+    // back as UTF-8.
+    w.dlg->m_strPageParam = Utf8ToLocal(PrintJson(list.get(), false));
     w.dlg->SetUrl(TestPages() + "commands.htm");
     w.Run(nullptr);
     std::vector<Answer> out;
-    JsonPtr result = ParseJson(w.dlg->GetPageResult());
+    JsonPtr result = ParseJson(LocalToUtf8(w.dlg->GetPageResult()));
     const int n = cJSON_GetArraySize(result.get());
     for (int i = 0; i < n; ++i) {
         const cJSON* item = cJSON_GetArrayItem(result.get(), i);
@@ -132,6 +135,33 @@ TEST_F(BridgeGuiTest, EveryCommandAnswersThePage) {
     EXPECT_EQ(a[31].text, "");
     EXPECT_EQ(a[32].text, "");
     EXPECT_TRUE(gtk::GtkPageHost::RunningWindows().empty());
+}
+
+TEST_F(BridgeGuiTest, AGbkCodePageIsConvertedAtThePage) {
+    Watchdog dog(60);
+    SetLocalCodePage("GBK");
+    GuiWindow w;
+    const std::string d = w.dir.path();
+    const std::vector<Answer> a = RunCalls(w, {{"SaveTxtFile", d + "/g.txt$$中文"},
+                                               {"LoadTxtFile", d + "/g.txt"},
+                                               {"GB2312ToUTF8", "中文"},
+                                               {"UTF8ToGB2312", "中文"},
+                                               {"LockString", "中"}});
+    const std::string gbk = ReadBytes(d + "/g.txt");
+    SetLocalCodePage("");
+    ASSERT_EQ(a.size(), 5u);
+    EXPECT_EQ(gbk, "\xD6\xD0\xCE\xC4");  // the page's text, stored in the local code page
+    EXPECT_EQ(a[1].text, "中文");
+    // The UTF-8 bytes come back read as local text, as they always have.
+    SetLocalCodePage("GBK");
+    const std::string asLocal = LocalToUtf8("\xE4\xB8\xAD\xE6\x96\x87");
+    SetLocalCodePage("");
+    EXPECT_EQ(a[2].text, asLocal);
+    EXPECT_NE(a[2].text, "中文");
+    // The page's text reaches the command as GBK bytes, which are not UTF-8:
+    // one "?" per byte.
+    EXPECT_EQ(a[3].text, "????");
+    EXPECT_EQ(a[4].text.substr(0, 1), "_");
 }
 
 TEST_F(BridgeGuiTest, TenMegabyteTextsCrossTheBridge) {
