@@ -4,20 +4,47 @@
 
 #include "app/QuorvinApp.h"
 #include "common/CommonTool.h"
+#include "commands/PrintTaskRunner.h"
+#include "html/HtmlBaseDlg.h"
 #include "http/ConfigDownload.h"
+#include "link/ChatManager.h"
+
+namespace {
+
+// Hands the start-up values to the main window in the order it takes them,
+// then shows it until it closes.
+void RunMainWindow(const quorvin::StartupValues& values) {
+    const quorvin::WindowSettings& w = values.window;
+    quorvin::CHtmlBaseDlg dlg;
+    dlg.m_pParamMap = &values.params;
+    dlg.m_strPageParam = w.pageParam;
+    dlg.m_strTitle = w.title;
+    dlg.SetUrl(w.url);
+    dlg.SetPosition(w.x, w.y, w.width, w.height);
+    dlg.SetAlign(w.align);
+    dlg.SetStatus(w.status);
+    dlg.SetCaption(w.caption);
+    dlg.SetSysMenu(w.sysmenu);
+    dlg.SetMinBox(w.minbox);
+    dlg.SetMaxBox(w.maxbox);
+    dlg.SetBorder(w.border);
+    dlg.RunModal();
+    // The links end while their owner window still exists.
+    quorvin::CloseProcessLinks();
+}
+
+}  // namespace
 
 int main() {
     std::setlocale(LC_ALL, "");
     quorvin::CCommonTool tool;
-    quorvin::CQuorvinApp app(
-        tool.GetModuleDir(), quorvin::MakeConfigFetcher(quorvin::ConfigServerOrigin()), [](const quorvin::StartupValues& values) {
-            const quorvin::WindowSettings& w = values.window;
-            std::printf("quorvin: the page window is not built yet.\n"
-                        "  page:  %s\n  title: %s\n  size:  %dx%d align=%s status=%s\n"
-                        "  param: %s\n",
-                        w.url.c_str(), w.title.c_str(), w.width, w.height, w.align.c_str(), w.status.c_str(),
-                        w.pageParam.c_str());
-        });
+    // Print tasks answer on the links: the runner is made first and, at the
+    // end of main, waits for the tasks still running, after RunMainWindow
+    // has closed the links.
+    quorvin::CPrintTaskRunner printTasks;
+    quorvin::CChatManager::GetInstance(nullptr).SetPrintTaskStarter(printTasks.Starter());
+    quorvin::CQuorvinApp app(tool.GetModuleDir(), quorvin::MakeConfigFetcher(quorvin::ConfigServerOrigin()),
+                             RunMainWindow);
     app.InitInstance();
     if (!app.WindowShown()) {
         std::fprintf(stderr, "quorvin: no usable config.json beside %s\n", tool.GetModuleDir().c_str());

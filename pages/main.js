@@ -1,0 +1,134 @@
+// The agent's operator page: starts and stops the server link through
+// window.external.CallFromHtml and shows what the agent reports through
+// OnDlgNotify (sent and received messages, print tasks).
+'use strict';
+
+var MAX_TRACE = 500;
+var param = {};
+var traceCount = 0;
+var tasks = {};
+var taskCount = 0;
+
+function $(id) { return document.getElementById(id); }
+
+function call(command, value) {
+  try {
+    return window.external.CallFromHtml('', command, value === undefined ? '' : value);
+  } catch (e) {
+    addTrace('note', '调用失败', command + ': ' + e.message);
+    return null;
+  }
+}
+
+function now() {
+  var d = new Date();
+  function two(n) { return (n < 10 ? '0' : '') + n; }
+  return two(d.getHours()) + ':' + two(d.getMinutes()) + ':' + two(d.getSeconds());
+}
+
+function addTrace(kind, tag, text) {
+  var list = $('traceList');
+  var li = document.createElement('li');
+  li.className = kind;
+  var t = document.createElement('span');
+  t.className = 'tag';
+  t.textContent = now() + ' ' + tag;
+  li.appendChild(t);
+  li.appendChild(document.createTextNode(text));
+  list.appendChild(li);
+  while (list.children.length > MAX_TRACE) list.removeChild(list.firstChild);
+  traceCount++;
+  $('traceCount').textContent = traceCount + ' 条';
+  list.scrollTop = list.scrollHeight;
+}
+
+function setState(id, text, cls) {
+  var el = $(id);
+  el.textContent = text;
+  el.className = 'state ' + cls;
+}
+
+function taskRow(body) {
+  var key = (body.printerName || '') + '|' + (body.fileName || '');
+  var row = tasks[key];
+  if (!row) {
+    row = document.createElement('tr');
+    for (var i = 0; i < 4; i++) row.appendChild(document.createElement('td'));
+    row.children[0].textContent = now();
+    row.children[1].textContent = body.printerName || '';
+    row.children[2].textContent = body.fileName || '';
+    $('taskRows').insertBefore(row, $('taskRows').firstChild);
+    tasks[key] = row;
+    taskCount++;
+    $('taskCount').textContent = taskCount + ' 个';
+  }
+  return row;
+}
+
+function showTask(type, body) {
+  var row = taskRow(body || {});
+  var cell = row.children[3];
+  if (type === 'printer.task.begin') { cell.textContent = '开始打印'; cell.className = 'run'; }
+  else if (type === 'printer.task.success') { cell.textContent = '打印成功'; cell.className = 'ok'; }
+  else if (type === 'printer.task.fail') { cell.textContent = '失败：' + (body.reason || ''); cell.className = 'fail'; }
+  else if (type === 'printer.status') { cell.textContent = '作业状态 ' + JSON.stringify(body.status); cell.className = 'run'; }
+}
+
+// Every text the agent sends to the page.
+function OnDlgNotify(text) {
+  if (text.indexOf('发送报文\r\n') === 0) {
+    addTrace('send', '发送', text.substring(6));
+  } else if (text.indexOf('接收报文\r\n') === 0) {
+    addTrace('recv', '接收', text.substring(6));
+    setState('tcpState', '已连接', 'on');
+  } else if (text.indexOf('{"msg_type":') === 0) {
+    var msg = null;
+    try { msg = JSON.parse(text); } catch (e) { msg = null; }
+    var type = msg ? String(msg.msg_type) : '';
+    if (type === 'ws.send') addTrace('send', '发送', JSON.stringify(msg.msg_body));
+    else if (type === 'ws.recv') addTrace('recv', '接收', JSON.stringify(msg.msg_body));
+    else if (type.indexOf('printer.') === 0) { showTask(type, msg.msg_body); addTrace('note', '任务', text); }
+    else addTrace('note', '通知', text);
+  } else {
+    addTrace('note', '通知', text);
+  }
+}
+
+function startTcp() {
+  var fields = [$('server').value.trim(), $('port').value.trim(), param.clientId || '', param.clientName || '',
+                $('gsdm').value, $('rydm').value];
+  if (!fields[0] || !fields[1]) { addTrace('note', '提示', '请填写服务器和端口'); return; }
+  if (call('StartTcpsocket', fields.join('$$')) === '-1') {
+    addTrace('note', '提示', '参数错误：连接参数不能包含 $$');
+    return;
+  }
+  setState('tcpState', '连接中…', 'idle');
+  addTrace('note', '连接', fields[0] + ':' + fields[1]);
+}
+
+function stopTcp() {
+  call('StopTcpsocket');
+  setState('tcpState', '已断开', 'idle');
+  addTrace('note', '断开', 'TCP');
+}
+
+function OnDlgInit(p) {
+  try { param = JSON.parse(p) || {}; } catch (e) { param = {}; }
+  $('server').value = param.server || '';
+  $('port').value = param.port || '';
+  $('gsdm').value = param.gsdm || '';
+  $('rydm').value = param.rydm || '';
+  $('wsUrl').value = param.wsUrl || '';
+  $('clientName').textContent = param.clientName || '（下次启动时显示）';
+  $('clientId').textContent = param.clientId || '—';
+}
+
+document.addEventListener('DOMContentLoaded', function () {
+  $('tcpStart').addEventListener('click', startTcp);
+  $('tcpStop').addEventListener('click', stopTcp);
+  $('traceClear').addEventListener('click', function () {
+    $('traceList').textContent = '';
+    traceCount = 0;
+    $('traceCount').textContent = '0 条';
+  });
+});
