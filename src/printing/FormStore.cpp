@@ -23,6 +23,14 @@ int IntMember(const cJSON* obj, const char* name) {
 
 }  // namespace
 
+bool IsSoundForm(const PaperForm& form) {
+    if (form.width <= 0 || form.height <= 0 || form.width > kMaxFormSide || form.height > kMaxFormSide) return false;
+    if (form.left < 0 || form.top < 0 || form.right < 0 || form.bottom < 0) return false;
+    // In 64 bits: two margins may add up past int.
+    return static_cast<long long>(form.left) + form.right < form.width &&
+           static_cast<long long>(form.top) + form.bottom < form.height;
+}
+
 CFormStore::CFormStore(std::string path) : m_strPath(std::move(path)) {}
 
 // File layout: {"forms":[{"printer":..,"name":..,"code":..,"width":..,
@@ -49,7 +57,9 @@ std::vector<PaperForm> CFormStore::Load() const {
         form.top = IntMember(item, "top");
         form.right = IntMember(item, "right");
         form.bottom = IntMember(item, "bottom");
-        if (form.code < kFirstFormPaperCode || form.width <= 0 || form.height <= 0) continue;
+        // Codes travel as signed 16-bit; a code past that would also
+        // overflow when the next one is counted.
+        if (form.code < kFirstFormPaperCode || form.code > kMaxFormPaperCode || !IsSoundForm(form)) continue;
         forms.push_back(form);
     }
     return forms;
@@ -88,7 +98,7 @@ bool CFormStore::Put(PaperForm form) {
         int code = kFirstFormPaperCode;
         for (const PaperForm& f : forms)
             if (SamePrinter(f.printer, form.printer)) code = std::max(code, f.code + 1);
-        if (code > 32767) return false;  // the protocol carries codes as signed 16-bit
+        if (code > kMaxFormPaperCode) return false;
         form.code = code;
         forms.push_back(form);
     }

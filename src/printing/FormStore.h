@@ -25,6 +25,15 @@ struct PaperForm {
     int bottom = 0;
 };
 
+// The longest side a form may have, in tenths of a millimetre: the size
+// in thousandths (how the spooler's form records hold it) still fits in
+// 32 bits, and so does every size derived from it.
+constexpr int kMaxFormSide = 0x7fffffff / 100;
+
+// A paper with a printable area: positive sides no longer than
+// kMaxFormSide, margins not negative and leaving something inside.
+bool IsSoundForm(const PaperForm& form);
+
 class CFormStore {
 public:
     explicit CFormStore(std::string path);

@@ -14,6 +14,7 @@ namespace quorvin {
 constexpr int kFirstDriverPaperCode = 256;
 constexpr int kLastDriverPaperCode = 999;
 constexpr int kFirstFormPaperCode = 1000;
+constexpr int kMaxFormPaperCode = 32767;  // the protocol carries codes as signed 16-bit
 
 struct StandardPaper {
     int code;             // DMPAPER_* value

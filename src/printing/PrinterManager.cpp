@@ -222,13 +222,12 @@ bool CPrinterManager::SetDefaultPrinter(const std::string& printer) {
 int CPrinterManager::AddCustomPaper(const std::string& printer, const std::string& form, int width, int height,
                                     int left, int top, int right, int bottom) {
     if (!ValidPrinterName(printer) || !ValidPaperName(form)) return 0;
-    // Sizes in tenths of a millimetre: a positive paper with margins that
-    // leave a printable area (computed in 64 bits, the sums may overflow).
-    if (width <= 0 || height <= 0 || left < 0 || top < 0 || right < 0 || bottom < 0) return 0;
-    if (static_cast<long long>(left) + right >= width || static_cast<long long>(top) + bottom >= height) return 0;
+    // Sizes in tenths of a millimetre, checked before the spooler is asked.
+    PaperForm record{{}, LocalToUtf8(form), 0, width, height, left, top, right, bottom};
+    if (!IsSoundForm(record)) return 0;
     SpoolPrinter info;
     if (m_pSpooler->GetPrinter(LocalToUtf8(printer), info) != SpoolStatus::Ok) return 0;
-    PaperForm record{info.name, LocalToUtf8(form), 0, width, height, left, top, right, bottom};
+    record.printer = info.name;
     // The printer's own papers cannot be redefined, as built-in forms cannot.
     std::vector<Paper> own = PapersOf(info, {});
     if (PaperNamed(own, record.name)) return 0;

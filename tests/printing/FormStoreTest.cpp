@@ -69,6 +69,31 @@ TEST(FormStore, BrokenOrHostileFileReadsAsNoForms) {
     }
 }
 
+// Numbers at the ends of int's range must neither be taken as forms nor
+// overflow when the next code or the size in hundredths is worked out.
+TEST(FormStore, OutOfRangeNumbersAreSkipped) {
+    TempDir dir;
+    std::string path = dir / "forms.json";
+    for (const char* text :
+         {"{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1e300,\"width\":10,\"height\":10}]}",
+          "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":32768,\"width\":10,\"height\":10}]}",
+          "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":1e300,\"height\":10}]}",
+          "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":10,\"height\":10,"
+          "\"left\":-5}]}",
+          "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":10,\"height\":10,"
+          "\"top\":6,\"bottom\":4}]}"}) {
+        WriteBytes(path, text);
+        CFormStore store(path);
+        EXPECT_TRUE(store.FormsOf("PDF").empty()) << text;
+        ASSERT_TRUE(store.Put(Form("PDF", "ok"))) << text;
+        ASSERT_EQ(store.FormsOf("PDF").size(), 1u) << text;
+        EXPECT_EQ(store.FormsOf("PDF")[0].code, kFirstFormPaperCode) << text;
+    }
+    EXPECT_TRUE(IsSoundForm(Form("PDF", "max", kMaxFormSide, kMaxFormSide)));
+    EXPECT_FALSE(IsSoundForm(Form("PDF", "wide", kMaxFormSide + 1, 10)));
+    EXPECT_FALSE(IsSoundForm(Form("PDF", "tall", 10, 0x7fffffff)));
+}
+
 TEST(FormStore, UnwritableStoreChangesNothing) {
     TempDir dir;
     CFormStore store(dir / "missing-folder/forms.json");

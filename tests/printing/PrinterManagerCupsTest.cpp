@@ -2,6 +2,7 @@
 #include <cjson/cJSON.h>
 
 #include "CupsTestBase.h"
+#include "printing/FormStore.h"
 
 namespace quorvin::testing {
 namespace {
@@ -139,6 +140,8 @@ TEST_F(CustomForms, BadFormsAreRefusedAndNothingIsStored) {
         {"margins wider than paper", "PDF", "F", 1000, 1000, 600, 0, 400, 0},
         {"margins taller than paper", "PDF", "F", 1000, 1000, 0, 1000, 0, 1},
         {"overflowing margins", "PDF", "F", 1000, 1000, 0x7fffffff, 0, 0x7fffffff, 0},
+        {"paper too wide to measure", "PDF", "F", 0x7fffffff, 1000, 0, 0, 0, 0},
+        {"paper too tall to measure", "PDF", "F", 1000, kMaxFormSide + 1, 0, 0, 0, 0},
         {"the printer's own paper", "PDF", "A4", 2100, 2970, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
