@@ -1,7 +1,13 @@
 // The image page on its own: formats, layout and margins, and the files
 // it must refuse.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "PdfRaster.h"
 #include "printing/ImagePage.h"
@@ -110,6 +116,29 @@ TEST_F(ImageLayout, NonImagesAreRefusedAndLeaveNoPdf) {
     EXPECT_NE(stat(pdf.c_str(), &st), 0);
 
     EXPECT_EQ(WriteImagePage(png, kLayout, m_dir / "no-such-folder/out.pdf"), ImagePageResult::WriteFailed);
+}
+
+// A named pipe where the image should be is refused at once: opening it
+// must not wait for a writer that never comes.
+TEST_F(ImageLayout, PipeIsRefusedWithoutWaiting) {
+    std::string pipe = m_dir / "pipe.png";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::atomic<bool> returned{false}, rescued{false};
+    std::thread guard([&] {
+        // Bounded: after 5 s a writer is opened and closed, so a reader stuck
+        // in open sees end of file and the test ends (as a failure).
+        for (int i = 0; i < 100 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (returned) return;
+        int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            rescued = true;
+            close(fd);
+        }
+    });
+    EXPECT_EQ(WriteImagePage(pipe, kLayout, m_dir / "out.pdf"), ImagePageResult::NotAnImage);
+    returned = true;
+    guard.join();
+    EXPECT_FALSE(rescued) << "the image reader waited on the pipe";
 }
 
 }  // namespace

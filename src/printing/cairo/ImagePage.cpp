@@ -9,6 +9,7 @@
 
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,11 +65,17 @@ constexpr off_t kMaxFileBytes = 256 * 1024 * 1024;
 constexpr int kJpegProofScale = 8;
 
 bool ReadWholeFile(const std::string& path, BytesPtr& bytes, std::size_t& size) {
-    std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
-    struct stat st {};
-    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-        st.st_size > kMaxFileBytes)
+    // Opened without blocking: a named pipe in the image's place would
+    // otherwise hold the print task until some writer appeared.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::unique_ptr<std::FILE, FileClose> file(fdopen(fd, "rb"));
+    if (!file) {
+        close(fd);
         return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || st.st_size > kMaxFileBytes) return false;
     size = static_cast<std::size_t>(st.st_size);
     bytes.reset(static_cast<unsigned char*>(std::malloc(size)));
     return bytes && std::fread(bytes.get(), 1, size, file.get()) == size;
