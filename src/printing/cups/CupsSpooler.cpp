@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace quorvin {
 namespace {
@@ -114,15 +115,19 @@ std::string PrinterUri(const std::string& name) {
     return uri;
 }
 
-// The encoded path part of a printer URI, for the HTTP request line.
-std::string ResourceOf(const std::string& uri) {
+// The path part of a URI, decoded as coding says; nothing when the URI
+// cannot be read.
+std::optional<std::string> PathOfUri(const std::string& uri, http_uri_coding_t coding) {
     char scheme[32], user[256], host[256], resource[HTTP_MAX_URI];
     int port = 0;
-    if (httpSeparateURI(HTTP_URI_CODING_NONE, uri.c_str(), scheme, sizeof(scheme), user, sizeof(user), host,
-                        sizeof(host), &port, resource, sizeof(resource)) < HTTP_URI_STATUS_OK)
-        return "/";
-    return resource;
+    if (httpSeparateURI(coding, uri.c_str(), scheme, sizeof(scheme), user, sizeof(user), host, sizeof(host), &port,
+                        resource, sizeof(resource)) < HTTP_URI_STATUS_OK)
+        return std::nullopt;
+    return std::string(resource);
 }
+
+// The encoded path part of a printer URI, for the HTTP request line.
+std::string ResourceOf(const std::string& uri) { return PathOfUri(uri, HTTP_URI_CODING_NONE).value_or("/"); }
 
 // A request with the usual operation attributes; null when the printer
 // name cannot be put into a URI.
@@ -248,13 +253,9 @@ SpoolJob ReadJob(ipp_t* attrs) {
 
 // The queue name at the end of a printer URI, decoded.
 std::string QueueOfUri(const std::string& uri) {
-    char scheme[32], user[256], host[256], resource[HTTP_MAX_URI];
-    int port = 0;
-    if (httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof(scheme), user, sizeof(user), host,
-                        sizeof(host), &port, resource, sizeof(resource)) < HTTP_URI_STATUS_OK)
-        return {};
-    const char* slash = std::strrchr(resource, '/');
-    return slash ? slash + 1 : resource;
+    const std::optional<std::string> path = PathOfUri(uri, HTTP_URI_CODING_ALL);
+    if (!path) return {};
+    return path->substr(path->rfind('/') + 1);  // npos + 1 is 0: the whole path
 }
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
