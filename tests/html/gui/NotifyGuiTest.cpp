@@ -46,6 +46,22 @@ void ExpectInOrder(const std::vector<std::string>& notes, const std::vector<std:
 
 class NotifyGuiTest : public GuiTest {};
 
+// The recording page in a window whose TCP link is a real one, with a
+// loopback server at its other end (not yet started).
+struct TcpLinkedWindow {
+    TcpLinkedWindow() {
+        w.links.tcp = &control;
+        w.Rebuild();
+        w.dlg->SetUrl(TestPages() + "record.htm");
+    }
+
+    testing::LoopbackServer server;
+    GuiWindow w;
+    DlgProxy owner{w};
+    CChatManager link{&owner, w.dir.path()};
+    ChatManagerControl control{link};
+};
+
 // The child's page has loaded and had its OnDlgInit (a new view first
 // shows an empty document that is "complete" too).
 constexpr const char* kChildReady = "window.inits !== undefined && window.inits.length === 1";
@@ -213,15 +229,11 @@ TEST_F(NotifyGuiTest, StopOnTheWindowThreadNeverDeadlocksAgainstANotifyingWorker
 
 TEST_F(NotifyGuiTest, TcpLinkToALoopbackServerTracesInOrderAndStopsFromThePage) {
     Watchdog dog(120);
-    testing::LoopbackServer server;
-    ASSERT_TRUE(server.Listening());
-    GuiWindow w;
-    DlgProxy owner(w);
-    CChatManager link(&owner, w.dir.path());
-    ChatManagerControl control(link);
-    w.links.tcp = &control;
-    w.Rebuild();
-    w.dlg->SetUrl(TestPages() + "record.htm");
+    TcpLinkedWindow t;
+    ASSERT_TRUE(t.server.Listening());
+    testing::LoopbackServer& server = t.server;
+    GuiWindow& w = t.w;
+    CChatManager& link = t.link;
     constexpr int kMessages = 300;
     std::optional<std::string> started, stopped, notes;
     std::optional<std::string> registration;
@@ -270,15 +282,11 @@ TEST_F(NotifyGuiTest, TcpLinkToALoopbackServerTracesInOrderAndStopsFromThePage) 
 
 TEST_F(NotifyGuiTest, ServersExitQuorvinRepliesThenClosesEveryWindow) {
     Watchdog dog(90);
-    testing::LoopbackServer server;
-    ASSERT_TRUE(server.Listening());
-    GuiWindow w;
-    DlgProxy owner(w);
-    CChatManager link(&owner, w.dir.path());
-    ChatManagerControl control(link);
-    w.links.tcp = &control;
-    w.Rebuild();
-    w.dlg->SetUrl(TestPages() + "record.htm");
+    TcpLinkedWindow t;
+    ASSERT_TRUE(t.server.Listening());
+    testing::LoopbackServer& server = t.server;
+    GuiWindow& w = t.w;
+    CChatManager& link = t.link;
     std::optional<std::string> reply;
     std::size_t open = 0;
     w.Run([&] {
