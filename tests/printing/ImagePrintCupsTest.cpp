@@ -204,6 +204,10 @@ TEST_F(ShellPrinting, FileGoesToTheDefaultPrinterTypedByCups) {
     EXPECT_FALSE(m_pManager->ShellPrintFile(m_dir / "missing.txt"));
     EXPECT_FALSE(m_pManager->ShellPrintFile(m_dir.path()));
     EXPECT_FALSE(m_pManager->ShellPrintFile(""));
+    // A file that fails when read (this process's memory from address 0)
+    // is no job printed: nothing may reach the queue as a success.
+    EXPECT_FALSE(m_pManager->ShellPrintFile("/proc/self/mem"));
+    EXPECT_EQ(JobCount(), before + 1);
     ASSERT_EQ(Run("cupsreject PDF"), 0);
     EXPECT_FALSE(m_pManager->ShellPrintFile(text));
     EXPECT_EQ(JobCount(), before + 1);

@@ -430,6 +430,9 @@ SpoolStatus CCupsSpooler::SubmitFile(const std::string& name, const std::string&
         if (cupsWriteRequestData(conn.get(), buffer.data(), n) != HTTP_STATUS_CONTINUE)
             return conn.Expired() ? SpoolStatus::Unreachable : SpoolStatus::Refused;
     }
+    // A file that failed part way is no document: the request is left
+    // unfinished (the connection closes) rather than completed short.
+    if (std::ferror(file.get())) return SpoolStatus::Refused;
     IppPtr response(cupsGetResponse(conn.get(), resource.c_str()));
     SpoolStatus status = conn.Classify(response.get());
     if (status != SpoolStatus::Ok) return status;
