@@ -484,8 +484,6 @@ void GtkPageHost::PostClose() {
 
 // --- the page's calls -------------------------------------------------------
 
-// --- the page's calls -------------------------------------------------------
-
 void GtkPageHost::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
     GtkPageHost* host = HostOf(webkit_uri_scheme_request_get_web_view(request));
     if (host == nullptr) {
