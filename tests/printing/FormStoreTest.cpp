@@ -59,36 +59,29 @@ TEST(FormStore, BrokenOrHostileFileReadsAsNoForms) {
     for (const char* text : {"", "not json", "{\"forms\":7}", "[1,2]",
                              "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":5,\"width\":10,\"height\":10},"
                              "{\"printer\":\"PDF\",\"name\":\"y\",\"code\":1000,\"width\":-1,\"height\":10},"
-                             "{\"printer\":1,\"name\":\"z\",\"code\":1001,\"width\":10,\"height\":10}]}"}) {
+                             "{\"printer\":1,\"name\":\"z\",\"code\":1001,\"width\":10,\"height\":10}]}",
+                             // Numbers at the ends of int's range are no forms, and must not
+                             // overflow when the next code or a size in hundredths is worked out.
+                             "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1e300,\"width\":10,\"height\":10}]}",
+                             "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":32768,\"width\":10,\"height\":10}]}",
+                             "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":1e300,\"height\":10}]}",
+                             "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":10,"
+                             "\"height\":10,\"left\":-5}]}",
+                             "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":10,"
+                             "\"height\":10,\"top\":6,\"bottom\":4}]}"}) {
         WriteBytes(path, text);
         CFormStore store(path);
         EXPECT_TRUE(store.FormsOf("PDF").empty()) << text;
         // A new form can still be stored over it.
         EXPECT_TRUE(store.Put(Form("PDF", "ok"))) << text;
-        EXPECT_EQ(store.FormsOf("PDF").size(), 1u) << text;
-    }
-}
-
-// Numbers at the ends of int's range must neither be taken as forms nor
-// overflow when the next code or the size in hundredths is worked out.
-TEST(FormStore, OutOfRangeNumbersAreSkipped) {
-    TempDir dir;
-    std::string path = dir / "forms.json";
-    for (const char* text :
-         {"{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1e300,\"width\":10,\"height\":10}]}",
-          "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":32768,\"width\":10,\"height\":10}]}",
-          "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":1e300,\"height\":10}]}",
-          "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":10,\"height\":10,"
-          "\"left\":-5}]}",
-          "{\"forms\":[{\"printer\":\"PDF\",\"name\":\"x\",\"code\":1000,\"width\":10,\"height\":10,"
-          "\"top\":6,\"bottom\":4}]}"}) {
-        WriteBytes(path, text);
-        CFormStore store(path);
-        EXPECT_TRUE(store.FormsOf("PDF").empty()) << text;
-        ASSERT_TRUE(store.Put(Form("PDF", "ok"))) << text;
         ASSERT_EQ(store.FormsOf("PDF").size(), 1u) << text;
         EXPECT_EQ(store.FormsOf("PDF")[0].code, kFirstFormPaperCode) << text;
     }
+}
+
+// A sound form has a printable area and sides whose size in thousandths
+// of a millimetre still fits in int.
+TEST(FormStore, SoundForms) {
     EXPECT_TRUE(IsSoundForm(Form("PDF", "max", kMaxFormSide, kMaxFormSide)));
     EXPECT_FALSE(IsSoundForm(Form("PDF", "wide", kMaxFormSide + 1, 10)));
     EXPECT_FALSE(IsSoundForm(Form("PDF", "tall", 10, 0x7fffffff)));
