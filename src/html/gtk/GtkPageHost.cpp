@@ -538,7 +538,11 @@ void GtkPageHost::HandleRequest(WebKitURISchemeRequest* request) {
         Pump();
     } else if (op == "resume") {
         const cJSON* seq = GetJsonMember(msg.get(), "s");
-        if (seq != nullptr && cJSON_IsNumber(seq)) Acknowledge(static_cast<std::uint64_t>(seq->valuedouble));
+        // Sequence numbers are whole and far below 2^53; anything else the
+        // page sends acknowledges nothing (and must not be cast: out of
+        // range, the conversion is undefined).
+        if (seq != nullptr && cJSON_IsNumber(seq) && seq->valuedouble >= 1 && seq->valuedouble <= 9007199254740992.0)
+            Acknowledge(static_cast<std::uint64_t>(seq->valuedouble));
         if (!m_callActive || m_parked != nullptr) {
             FinishError(request, "no call is pending");
             return;
