@@ -339,5 +339,30 @@ TEST_F(TcpLinkTest, TracesReceivedAsIsAndSentInTheLocalCodePage) {
     SetLocalCodePage("");
 }
 
+// --- after Close ------------------------------------------------------------
+
+// Print tasks outlive the links: the agent closes the links, its window goes,
+// and a task still running then traces and replies on the closed link.
+TEST_F(TcpLinkTest, ClosedLinkNoLongerReachesItsOwnerWindow) {
+    Connect(server);
+    link->Close();
+    const std::size_t before = window.Notifications().size();
+    std::thread task([&] {
+        link->NotifyPage("late notice");
+        link->SendText("{\"late\":1}");
+    });
+    task.join();
+    EXPECT_EQ(window.Notifications().size(), before);
+
+    // The same with the window already destroyed (ASan sees any use of it).
+    auto gone = std::make_unique<HeadlessPageWindow>();
+    CChatManager other(gone.get(), dir.path(), FastTimings());
+    other.Close();
+    gone.reset();
+    std::thread late([&] { other.NotifyPage("late notice"); });
+    late.join();
+    EXPECT_EQ(other.Owner(), nullptr);
+}
+
 }  // namespace
 }  // namespace quorvin::testing
