@@ -364,5 +364,20 @@ TEST_F(TcpLinkTest, ClosedLinkNoLongerReachesItsOwnerWindow) {
     EXPECT_EQ(other.Owner(), nullptr);
 }
 
+// A large message to a slow reader takes longer than the send timeout in all,
+// yet every wait sees progress: the connection stays and the message arrives whole.
+TEST_F(TcpLinkTest, SlowButSteadyReaderGetsALargeMessageWhole) {
+    server.ReadSlowly(64 * 1024, 25);
+    Connect(server);
+    const std::string big = "{\"pad\":\"" + std::string(10u << 20, 'q') + "\"}";
+    std::thread sender([&] { link->SendText(big); });
+    const std::optional<std::string> got = server.ReadMessage(30000);
+    sender.join();
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->size(), big.size());
+    EXPECT_TRUE(*got == big);
+    EXPECT_TRUE(link->IsConnected());
+}
+
 }  // namespace
 }  // namespace quorvin::testing
