@@ -8,31 +8,26 @@
 #include <set>
 #include <thread>
 
+#include "commands/CupsLinkTest.h"
 #include "commands/PrintTaskRunner.h"
-#include "fixtures/CupsFixture.h"
 #include "fixtures/LoopbackHttpServer.h"
 #include "fixtures/TestImages.h"
-#include "link/TcpLinkFixture.h"
 
 namespace quorvin::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PrintTaskTest : public TcpLinkTest {
+class PrintTaskTest : public CupsLinkTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
-        ASSERT_EQ(ResetCupsQueues(cups), 0);  // the queues are shared with other tests
+    void BeforeConnect() override {
         ASSERT_FALSE(jpeg.empty());
-        TcpLinkTest::SetUp();
         link->SetPrintTaskStarter(runner->Starter());
-        Connect(server);
     }
     void TearDown() override {
         // The tasks end before the link they answer on.
         runner.reset();
-        TcpLinkTest::TearDown();
+        CupsLinkTest::TearDown();
     }
 
     std::string Command(const std::string& uri, const std::string& localPath, const std::string& printer,
@@ -73,7 +68,6 @@ protected:
         return pdfs;
     }
 
-    CupsFixture cups;
     const std::string jpeg = MakeJpeg(320, 240);
     LoopbackHttpServer images{[this](const SeenRequest& request, HttpConnection& c) {
         if (request.target == "/img/slow.jpg") {
