@@ -57,10 +57,12 @@ protected:
             if (e.path().extension() == ".pdf") pdfs.push_back(e.path());
         return pdfs;
     }
-    // Waits (bounded) until cups-pdf has written more PDFs than before.
+    // Waits (bounded) until cups-pdf has written more PDFs than before. The
+    // scheduler converts one job at a time, about two seconds each on an
+    // idle machine and much longer on a loaded one.
     std::vector<fs::path> WaitForPdfs(std::size_t before, std::size_t more) const {
         std::vector<fs::path> pdfs;
-        for (int i = 0; i < 300; ++i) {
+        for (int i = 0; i < 900; ++i) {
             pdfs = Pdfs();
             if (pdfs.size() >= before + more) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
