@@ -36,11 +36,18 @@ CChatManager::~CChatManager() {
 
 void CChatManager::Close() {
     if (CChatSocket* socket = m_socket.load()) socket->Close();
+    std::unique_lock<std::shared_mutex> lock(m_ownerMutex);
+    m_bOwnerReleased = true;
+    m_pOwner.store(nullptr);
 }
 
 void CChatManager::SetOwnerIfNone(PageWindow* window) {
+    // Only a link without an owner waits for the lock: with one, a thread
+    // may hold it while its notification waits for this very window thread.
+    if (window == nullptr || m_pOwner.load() != nullptr) return;
+    std::unique_lock<std::shared_mutex> lock(m_ownerMutex);
     PageWindow* none = nullptr;
-    if (window != nullptr) m_pOwner.compare_exchange_strong(none, window);
+    if (!m_bOwnerReleased) m_pOwner.compare_exchange_strong(none, window);
 }
 
 void CChatManager::Start(const std::string& server, int port, const std::string& from, const std::string& clientName,
@@ -94,6 +101,7 @@ void CChatManager::SendText(const std::string& text) {
 }
 
 void CChatManager::NotifyPage(const std::string& text) {
+    std::shared_lock<std::shared_mutex> lock(m_ownerMutex);
     if (PageWindow* owner = m_pOwner.load()) owner->NotifyPage(text);
 }
 
@@ -112,6 +120,7 @@ void CChatManager::DispatchCommand(const std::string& text) { m_dispatcher.Dispa
 std::string CChatManager::ReceivedNotice(const std::string& received) const { return TcpReceivedTrace(received); }
 
 void CChatManager::CloseOwnerWindow() {
+    std::shared_lock<std::shared_mutex> lock(m_ownerMutex);
     if (PageWindow* owner = m_pOwner.load()) owner->PostClose();
 }
 

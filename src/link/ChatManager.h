@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "commands/CommandDispatcher.h"
@@ -42,8 +43,9 @@ public:
     // Ends the link for good: disconnects and joins every thread (waiting
     // for a command being answered). The process-wide instance lives until
     // exit, after its owner window; the application calls this while the
-    // window still takes notifications, never from a link thread. The
-    // destructor calls it too.
+    // window still takes notifications, never from a link thread. Then it
+    // lets go of the owner window: later traces (of print tasks still
+    // running) reach no window. The destructor calls it too.
     void Close();
 
     void SendText(const std::string& text) override;
@@ -73,6 +75,10 @@ private:
     void SetOwnerIfNone(PageWindow* window);
 
     std::atomic<PageWindow*> m_pOwner;
+    // Held shared while the owner window is in use, exclusively by Close to
+    // let go of it: print tasks outlive the links and the window.
+    std::shared_mutex m_ownerMutex;
+    bool m_bOwnerReleased = false;
     const ChatTimings m_timings;
 
     mutable std::mutex m_valuesMutex;

@@ -24,8 +24,8 @@ public:
     // timeoutMs, or soon after cancel becomes true. False on failure.
     bool Connect(std::uint32_t address, std::uint16_t port, int timeoutMs, const std::atomic<bool>& cancel);
 
-    // Sends every byte, or fails: after timeoutMs without progress to the
-    // end, on an error, or once Shutdown was called. A failed send may have
+    // Sends every byte, or fails: after timeoutMs in which no byte went
+    // out, on an error, or once Shutdown was called. A failed send may have
     // written part of the bytes.
     bool SendAll(const void* data, std::size_t size, int timeoutMs);
 

@@ -8,31 +8,26 @@
 #include <set>
 #include <thread>
 
+#include "commands/CupsLinkTest.h"
 #include "commands/PrintTaskRunner.h"
-#include "fixtures/CupsFixture.h"
 #include "fixtures/LoopbackHttpServer.h"
 #include "fixtures/TestImages.h"
-#include "link/TcpLinkFixture.h"
 
 namespace quorvin::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PrintTaskTest : public TcpLinkTest {
+class PrintTaskTest : public CupsLinkTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
-        ASSERT_EQ(ResetCupsQueues(cups), 0);  // the queues are shared with other tests
+    void BeforeConnect() override {
         ASSERT_FALSE(jpeg.empty());
-        TcpLinkTest::SetUp();
         link->SetPrintTaskStarter(runner->Starter());
-        Connect(server);
     }
     void TearDown() override {
         // The tasks end before the link they answer on.
         runner.reset();
-        TcpLinkTest::TearDown();
+        CupsLinkTest::TearDown();
     }
 
     std::string Command(const std::string& uri, const std::string& localPath, const std::string& printer,
@@ -62,10 +57,12 @@ protected:
             if (e.path().extension() == ".pdf") pdfs.push_back(e.path());
         return pdfs;
     }
-    // Waits (bounded) until cups-pdf has written more PDFs than before.
+    // Waits (bounded) until cups-pdf has written more PDFs than before. The
+    // scheduler converts one job at a time, about two seconds each on an
+    // idle machine and much longer on a loaded one.
     std::vector<fs::path> WaitForPdfs(std::size_t before, std::size_t more) const {
         std::vector<fs::path> pdfs;
-        for (int i = 0; i < 300; ++i) {
+        for (int i = 0; i < 900; ++i) {
             pdfs = Pdfs();
             if (pdfs.size() >= before + more) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -73,7 +70,6 @@ protected:
         return pdfs;
     }
 
-    CupsFixture cups;
     const std::string jpeg = MakeJpeg(320, 240);
     LoopbackHttpServer images{[this](const SeenRequest& request, HttpConnection& c) {
         if (request.target == "/img/slow.jpg") {

@@ -7,26 +7,15 @@
 
 #include <cjson/cJSON.h>
 
-#include "fixtures/CupsFixture.h"
-#include "link/TcpLinkFixture.h"
+#include "commands/CupsLinkTest.h"
 
 namespace quorvin::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PrinterCommandsTest : public TcpLinkTest {
+class PrinterCommandsTest : public CupsLinkTest {
 protected:
-    void SetUp() override {
-        // Before the link exists: its threads must see the private scheduler.
-        ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
-        ASSERT_EQ(ResetCupsQueues(cups), 0);  // the queues are shared with other tests
-        TcpLinkTest::SetUp();
-        Connect(server);
-    }
-    void TearDown() override {
-        TcpLinkTest::TearDown();
-    }
     // The reply's "result" as JSON text, after checking the envelope around it.
     std::string Result(const std::string& name, const std::string& body) {
         const std::string msg = Command(name, body);
@@ -43,7 +32,6 @@ protected:
         return GetJsonString(parsed.get(), name);
     }
 
-    CupsFixture cups;
     const std::string kOk = SuccessResult();
     const std::string kBadParam = FailureResult(kParamError);
     const std::string kFailed = FailureResult(kCallFailed);

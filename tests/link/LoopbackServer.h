@@ -47,6 +47,12 @@ public:
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     bool Listening() const { return m_listen >= 0; }
+    // A slow peer: a small receive window for the next accepted connection
+    // and a pause after every chunk read.
+    void ReadSlowly(int receiveBufferBytes, int pauseMs) {
+        ::setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+        m_pauseMs = pauseMs;
+    }
     std::uint16_t Port() const { return m_port; }
 
     // Accepts the next connection (closing a previous one).
@@ -160,6 +166,7 @@ private:
             return false;
         }
         m_buffer.append(chunk, static_cast<std::size_t>(n));
+        if (m_pauseMs > 0) ::poll(nullptr, 0, m_pauseMs);
         return true;
     }
 
@@ -169,6 +176,7 @@ private:
     std::string m_buffer;
     int m_heartbeats = 0;
     bool m_peerClosed = false;
+    int m_pauseMs = 0;
 };
 
 }  // namespace quorvin::testing

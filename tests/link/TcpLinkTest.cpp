@@ -339,5 +339,45 @@ TEST_F(TcpLinkTest, TracesReceivedAsIsAndSentInTheLocalCodePage) {
     SetLocalCodePage("");
 }
 
+// --- after Close ------------------------------------------------------------
+
+// Print tasks outlive the links: the agent closes the links, its window goes,
+// and a task still running then traces and replies on the closed link.
+TEST_F(TcpLinkTest, ClosedLinkNoLongerReachesItsOwnerWindow) {
+    Connect(server);
+    link->Close();
+    const std::size_t before = window.Notifications().size();
+    std::thread task([&] {
+        link->NotifyPage("late notice");
+        link->SendText("{\"late\":1}");
+    });
+    task.join();
+    EXPECT_EQ(window.Notifications().size(), before);
+
+    // The same with the window already destroyed (ASan sees any use of it).
+    auto gone = std::make_unique<HeadlessPageWindow>();
+    CChatManager other(gone.get(), dir.path(), FastTimings());
+    other.Close();
+    gone.reset();
+    std::thread late([&] { other.NotifyPage("late notice"); });
+    late.join();
+    EXPECT_EQ(other.Owner(), nullptr);
+}
+
+// A large message to a slow reader takes longer than the send timeout in all,
+// yet every wait sees progress: the connection stays and the message arrives whole.
+TEST_F(TcpLinkTest, SlowButSteadyReaderGetsALargeMessageWhole) {
+    server.ReadSlowly(64 * 1024, 25);
+    Connect(server);
+    const std::string big = "{\"pad\":\"" + std::string(10u << 20, 'q') + "\"}";
+    std::thread sender([&] { link->SendText(big); });
+    const std::optional<std::string> got = server.ReadMessage(30000);
+    sender.join();
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->size(), big.size());
+    EXPECT_TRUE(*got == big);
+    EXPECT_TRUE(link->IsConnected());
+}
+
 }  // namespace
 }  // namespace quorvin::testing

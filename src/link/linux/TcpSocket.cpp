@@ -89,12 +89,15 @@ bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port, int timeoutMs
 bool TcpSocket::SendAll(const void* data, std::size_t size, int timeoutMs) {
     if (m_fd < 0) return false;
     const auto* p = static_cast<const char*>(data);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // The bound is on a stall, not on the whole send: a large message to a
+    // slow but steady reader is not cut off halfway.
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (size > 0) {
         const ssize_t n = ::send(m_fd, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             p += n;
             size -= static_cast<std::size_t>(n);
+            deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
