@@ -49,5 +49,9 @@ int main() {
     if (!app.WindowShown()) {
         std::fprintf(stderr, "quorvin: no usable config.json beside %s\n", tool.GetModuleDir().c_str());
     }
-    return app.ExitInstance();
+    const int rc = app.ExitInstance();
+    // The link outlives this function; it must not keep a way into the
+    // runner that is about to go.
+    quorvin::CChatManager::GetInstance(nullptr).SetPrintTaskStarter(nullptr);
+    return rc;
 }
