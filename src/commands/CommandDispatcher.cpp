@@ -39,13 +39,6 @@ std::string InBase(const CCommonTool& tool, const std::string& relative) {
     return tool.GetModuleDir() + "/" + relative;
 }
 
-std::string WithCarets(std::string text) {
-    for (char& c : text) {
-        if (c == '\\') c = '^';
-    }
-    return text;
-}
-
 }  // namespace
 
 CCommandDispatcher::CCommandDispatcher(ChatLink& link) : m_link(link) {}
@@ -163,7 +156,7 @@ std::optional<std::string> CCommandDispatcher::PrintWebJpegImage(const CommandMe
     task->job = std::make_unique<PRINT_JOB_EVT>();
     task->job->strPrinterName = ReadPrinterArg(msg, "printerName");
     task->job->strLocalFile = InBase(m_link.Tool(), relative);
-    task->job->strFileName = WithCarets(task->job->strLocalFile);
+    task->job->strFileName = CaretForm(task->job->strLocalFile);
     // Signalled before the hand-over: once the task runs it owns the record
     // and may already have released it.
     task->job->hJobEvent.Set();

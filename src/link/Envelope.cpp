@@ -90,7 +90,9 @@ bool PathLeavesBase(std::string_view path) {
     }
 }
 
-std::string ValueToWire(std::string_view local) { return JsonEscape(Replace(LocalToUtf8(local), '\\', '^')); }
+std::string CaretForm(std::string_view text) { return Replace(text, '\\', '^'); }
+
+std::string ValueToWire(std::string_view local) { return JsonEscape(CaretForm(LocalToUtf8(local))); }
 
 std::string ListingToWire(std::string_view localJson) {
     // Converted first: in a double-byte code page a trail byte can look

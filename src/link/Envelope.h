@@ -55,6 +55,8 @@ inline constexpr const char* kPrintNotDone = "文件下载成功，打印未完�
 
 // A printer name from the server: every "^" stands for a backslash.
 std::string PrinterNameFromWire(std::string_view utf8);
+// A text with every backslash written as "^" (the form names travel in).
+std::string CaretForm(std::string_view text);
 // A path from the server: "^" and "\" both stand for the directory separator.
 std::string PathFromWire(std::string_view utf8);
 // True when a path (after PathFromWire) climbs out with a ".." segment.
