@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "TempDir.h"
 #include "fixtures/CupsFixture.h"
 #include "printing/PrinterManager.h"
 
@@ -77,9 +78,9 @@ int LpFill(const std::string& queue, const std::string& file) {
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 int Measure(const std::string& file, const std::string& queue, int rounds) {
-    char dir[] = "/tmp/quorvin-bench-XXXXXX";
-    if (!mkdtemp(dir)) return 1;
-    CPrinterManager manager(dir);
+    testing::TempDir dir;  // removed on every way out
+    if (dir.path().empty()) return 1;
+    CPrinterManager manager(dir.path());
     double agent = 0, cups = 0;
     for (int i = 0; i < rounds; ++i) {
         auto start = Clock::now();
@@ -105,8 +106,7 @@ int Measure(const std::string& file, const std::string& queue, int rounds) {
     std::printf("mean PrintImageFile %.2f s, mean lp -o fill %.2f s, ratio agent/lp %.2f\n", agent / rounds,
                 cups / rounds, agent / cups);
     std::printf("agent peak memory %.1f MB (target < 150 MB)\n", usage.ru_maxrss / 1024.0);
-    std::string cleanup = std::string("rm -rf '") + dir + "'";
-    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+    return 0;
 }
 
 }  // namespace
@@ -114,7 +114,7 @@ int Measure(const std::string& file, const std::string& queue, int rounds) {
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "make" && argc == 3) return MakeJpeg(argv[2]);
-    if (mode == "measure" && argc >= 4) return Measure(argv[2], argv[3], argc > 4 ? std::atoi(argv[4]) : 3);
+    if (mode == "measure" && argc >= 4) return Measure(argv[2], argv[3], std::max(1, argc > 4 ? std::atoi(argv[4]) : 3));
     std::fprintf(stderr, "usage: %s make FILE.jpg | measure FILE.jpg QUEUE [ROUNDS]\n", argv[0]);
     return 2;
 }
