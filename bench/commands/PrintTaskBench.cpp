@@ -22,7 +22,7 @@
 #include "fixtures/TestImages.h"
 #include "http/HttpDownloader.h"
 #include "link/ChatManager.h"
-#include "link/Envelope.h"
+#include "message/Envelope.h"
 #include "link/LoopbackServer.h"
 #include "printing/ImagePage.h"
 #include "printing/Spooler.h"

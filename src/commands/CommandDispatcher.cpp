@@ -6,8 +6,8 @@
 
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
-#include "link/ChatLink.h"
-#include "link/Envelope.h"
+#include "message/ChatLink.h"
+#include "message/Envelope.h"
 #include "printing/PrinterManager.h"
 
 namespace quorvin {

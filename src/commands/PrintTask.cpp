@@ -5,8 +5,8 @@
 #include "common/CodePage.h"
 #include "common/Json.h"
 #include "http/HttpDownloader.h"
-#include "link/ChatLink.h"
-#include "link/Envelope.h"
+#include "message/ChatLink.h"
+#include "message/Envelope.h"
 #include "printing/PrinterManager.h"
 
 namespace quorvin {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "html/PageWindow.h"
+#include "message/PageWindow.h"
 
 namespace quorvin {
 

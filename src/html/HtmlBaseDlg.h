@@ -12,7 +12,7 @@
 #include "html/BridgeLinks.h"
 #include "html/DlgTemplate.h"
 #include "html/PageHost.h"
-#include "html/PageWindow.h"
+#include "message/PageWindow.h"
 
 namespace quorvin {
 

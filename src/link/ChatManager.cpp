@@ -3,8 +3,7 @@
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
 #include "common/Json.h"
-#include "html/PageWindow.h"
-#include "link/Envelope.h"
+#include "message/Envelope.h"
 #include "link/TcpSocket.h"
 #include "printing/PrinterManager.h"
 
@@ -15,7 +14,7 @@ CChatManager& CChatManager::GetInstance(PageWindow* window) {
     static std::unique_ptr<CChatManager> instance;
     std::lock_guard<std::mutex> lock(mutex);
     if (!instance) instance = std::make_unique<CChatManager>(window);
-    instance->SetOwnerIfNone(window);
+    instance->m_pOwner.SetIfNone(window);
     return *instance;
 }
 
@@ -36,18 +35,7 @@ CChatManager::~CChatManager() {
 
 void CChatManager::Close() {
     if (CChatSocket* socket = m_socket.load()) socket->Close();
-    std::unique_lock<std::shared_mutex> lock(m_ownerMutex);
-    m_bOwnerReleased = true;
-    m_pOwner.store(nullptr);
-}
-
-void CChatManager::SetOwnerIfNone(PageWindow* window) {
-    // Only a link without an owner waits for the lock: with one, a thread
-    // may hold it while its notification waits for this very window thread.
-    if (window == nullptr || m_pOwner.load() != nullptr) return;
-    std::unique_lock<std::shared_mutex> lock(m_ownerMutex);
-    PageWindow* none = nullptr;
-    if (!m_bOwnerReleased) m_pOwner.compare_exchange_strong(none, window);
+    m_pOwner.Release();
 }
 
 void CChatManager::Start(const std::string& server, int port, const std::string& from, const std::string& clientName,
@@ -100,10 +88,7 @@ void CChatManager::SendText(const std::string& text) {
     NotifyPage(TcpSentTrace(text));
 }
 
-void CChatManager::NotifyPage(const std::string& text) {
-    std::shared_lock<std::shared_mutex> lock(m_ownerMutex);
-    if (PageWindow* owner = m_pOwner.load()) owner->NotifyPage(text);
-}
+void CChatManager::NotifyPage(const std::string& text) { m_pOwner.Notify(text); }
 
 std::string CChatManager::RegistrationText() const {
     std::lock_guard<std::mutex> lock(m_valuesMutex);
@@ -119,10 +104,7 @@ void CChatManager::DispatchCommand(const std::string& text) { m_dispatcher.Dispa
 
 std::string CChatManager::ReceivedNotice(const std::string& received) const { return TcpReceivedTrace(received); }
 
-void CChatManager::CloseOwnerWindow() {
-    std::shared_lock<std::shared_mutex> lock(m_ownerMutex);
-    if (PageWindow* owner = m_pOwner.load()) owner->PostClose();
-}
+void CChatManager::CloseOwnerWindow() { m_pOwner.PostClose(); }
 
 CPrinterManager& CChatManager::Printers() { return *m_pPrinterManager; }
 

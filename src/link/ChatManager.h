@@ -8,12 +8,12 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 
 #include "commands/CommandDispatcher.h"
-#include "link/ChatLink.h"
 #include "link/ChatSocket.h"
+#include "message/ChatLink.h"
+#include "message/OwnerWindow.h"
 
 struct cJSON;
 
@@ -63,7 +63,7 @@ public:
     CPrinterManager& Printers() override;
     CCommonTool& Tool() override { return *m_pTool; }
 
-    PageWindow* Owner() const { return m_pOwner.load(); }
+    PageWindow* Owner() const { return m_pOwner.Get(); }
     bool IsConnected() const;
     // The server text as stored (resolved when it was a name).
     std::string GetServer() const;
@@ -72,13 +72,8 @@ private:
     friend class CChatSocket;
     // The registration message from the stored values, in UTF-8.
     std::string RegistrationText() const;
-    void SetOwnerIfNone(PageWindow* window);
 
-    std::atomic<PageWindow*> m_pOwner;
-    // Held shared while the owner window is in use, exclusively by Close to
-    // let go of it: print tasks outlive the links and the window.
-    std::shared_mutex m_ownerMutex;
-    bool m_bOwnerReleased = false;
+    OwnerWindow m_pOwner;  // page notifications and ExitQuorvin's close
     const ChatTimings m_timings;
 
     mutable std::mutex m_valuesMutex;

@@ -3,7 +3,7 @@
 #include "common/CommonTool.h"
 #include "common/Json.h"
 #include "link/ChatManager.h"
-#include "link/Envelope.h"
+#include "message/Envelope.h"
 #include "link/TcpSocket.h"
 
 namespace quorvin {

@@ -16,8 +16,8 @@
 #include "common/CommonTool.h"
 #include "fixtures/LoopbackHttpServer.h"
 #include "fixtures/TestImages.h"
-#include "link/ChatLink.h"
-#include "link/Envelope.h"
+#include "message/ChatLink.h"
+#include "message/Envelope.h"
 #include "printing/PrinterManager.h"
 #include "printing/Spooler.h"
 

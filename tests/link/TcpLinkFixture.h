@@ -11,7 +11,7 @@
 #include "TempDir.h"
 #include "fixtures/HeadlessPageWindow.h"
 #include "link/ChatManager.h"
-#include "link/Envelope.h"
+#include "message/Envelope.h"
 #include "link/LoopbackServer.h"
 
 namespace quorvin::testing {

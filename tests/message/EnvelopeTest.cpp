@@ -5,7 +5,7 @@
 #include <cjson/cJSON.h>
 
 #include "common/CodePage.h"
-#include "link/Envelope.h"
+#include "message/Envelope.h"
 
 namespace quorvin {
 namespace {

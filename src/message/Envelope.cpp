@@ -1,4 +1,4 @@
-#include "link/Envelope.h"
+#include "message/Envelope.h"
 
 #include <cjson/cJSON.h>
 
