@@ -4,8 +4,10 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "common/Json.h"
 #include "common/Platform.h"
@@ -21,6 +23,25 @@ int IntMember(const cJSON* obj, const char* name) {
     return cJSON_IsNumber(item) ? item->valueint : 0;
 }
 
+// The lock of the file at path, shared by every store of that file (named
+// however) that is alive.
+std::shared_ptr<std::mutex> LockOfFile(const std::string& path) {
+    static std::mutex registryMutex;
+    static std::map<std::string, std::weak_ptr<std::mutex>> registry;
+    std::error_code ec;
+    std::string key = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec).string();
+    if (key.empty()) key = path;
+    std::lock_guard<std::mutex> guard(registryMutex);
+    std::erase_if(registry, [](const auto& entry) { return entry.second.expired(); });
+    std::weak_ptr<std::mutex>& slot = registry[key];
+    std::shared_ptr<std::mutex> lock = slot.lock();
+    if (!lock) {
+        lock = std::make_shared<std::mutex>();
+        slot = lock;
+    }
+    return lock;
+}
+
 }  // namespace
 
 bool IsSoundForm(const PaperForm& form) {
@@ -31,7 +52,7 @@ bool IsSoundForm(const PaperForm& form) {
            static_cast<long long>(form.top) + form.bottom < form.height;
 }
 
-CFormStore::CFormStore(std::string path) : m_strPath(std::move(path)) {}
+CFormStore::CFormStore(std::string path) : m_strPath(std::move(path)), m_lock(LockOfFile(m_strPath)) {}
 
 // File layout: {"forms":[{"printer":..,"name":..,"code":..,"width":..,
 // "height":..,"left":..,"top":..,"right":..,"bottom":..},...]}. Entries
@@ -86,7 +107,7 @@ bool CFormStore::Save(const std::vector<PaperForm>& forms) const {
 }
 
 bool CFormStore::Put(PaperForm form) {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(*m_lock);
     std::vector<PaperForm> forms = Load();
     auto same = std::find_if(forms.begin(), forms.end(), [&](const PaperForm& f) {
         return SamePrinter(f.printer, form.printer) && f.name == form.name;
@@ -106,7 +127,7 @@ bool CFormStore::Put(PaperForm form) {
 }
 
 bool CFormStore::Remove(const std::string& printer, const std::string& name) {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(*m_lock);
     std::vector<PaperForm> forms = Load();
     auto gone = std::remove_if(forms.begin(), forms.end(), [&](const PaperForm& f) {
         return SamePrinter(f.printer, printer) && f.name == name;
@@ -117,7 +138,7 @@ bool CFormStore::Remove(const std::string& printer, const std::string& name) {
 }
 
 std::vector<PaperForm> CFormStore::FormsOf(const std::string& printer) {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(*m_lock);
     std::vector<PaperForm> forms = Load();
     forms.erase(std::remove_if(forms.begin(), forms.end(),
                                [&](const PaperForm& f) { return !SamePrinter(f.printer, printer); }),

@@ -5,6 +5,7 @@
 // write changes nothing.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,6 +35,9 @@ constexpr int kMaxFormSide = 0x7fffffff / 100;
 // kMaxFormSide, margins not negative and leaving something inside.
 bool IsSoundForm(const PaperForm& form);
 
+// Every store of one file in the process shares one lock, so the links'
+// printer managers and the window's can change forms.json at the same time
+// without losing each other's updates.
 class CFormStore {
 public:
     explicit CFormStore(std::string path);
@@ -51,7 +55,7 @@ private:
     bool Save(const std::vector<PaperForm>& forms) const;
 
     std::string m_strPath;
-    std::mutex m_lock;  // one reader-modifier-writer at a time
+    std::shared_ptr<std::mutex> m_lock;  // one reader-modifier-writer of the file at a time
 };
 
 }  // namespace quorvin

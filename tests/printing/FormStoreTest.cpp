@@ -1,6 +1,8 @@
 // The form store: codes, persistence, and files it cannot trust or write.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "TempDir.h"
 #include "printing/FormStore.h"
 #include "printing/PaperTable.h"
@@ -92,6 +94,23 @@ TEST(FormStore, UnwritableStoreChangesNothing) {
     CFormStore store(dir / "missing-folder/forms.json");
     EXPECT_FALSE(store.Put(Form("PDF", "A")));
     EXPECT_TRUE(store.FormsOf("PDF").empty());
+}
+
+// Two links and the window each keep a store of the same file: changes
+// made through them at the same time must all land.
+TEST(FormStore, StoresOfOneFileLoseNoUpdates) {
+    TempDir dir;
+    CFormStore first(dir / "forms.json");
+    CFormStore second(dir.path() + "/./forms.json");
+    constexpr int kEach = 40;
+    auto add = [](CFormStore& store, const std::string& prefix) {
+        for (int i = 0; i < kEach; ++i) store.Put(Form("PDF", prefix + std::to_string(i)));
+    };
+    std::thread a(add, std::ref(first), "a");
+    std::thread b(add, std::ref(second), "b");
+    a.join();
+    b.join();
+    EXPECT_EQ(first.FormsOf("PDF").size(), 2u * kEach);
 }
 
 }  // namespace
