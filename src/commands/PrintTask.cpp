@@ -2,6 +2,7 @@
 
 #include <cjson/cJSON.h>
 
+#include "commands/PrintJobFollower.h"
 #include "common/CodePage.h"
 #include "common/Json.h"
 #include "http/HttpDownloader.h"
@@ -80,8 +81,8 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
             // An image the printer never got is no success.
             if (jobId <= 0) {
                 outcome = PrintOutcome::PrintNotCompleted;
-            } else if (options.followJob) {
-                outcome = options.followJob(*task, jobId);
+            } else if (link.Kind() == LinkKind::WebSocket) {
+                outcome = FollowPrintJob(*task, jobId, options);
             }
         }
     }

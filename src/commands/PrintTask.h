@@ -37,14 +37,13 @@ namespace quorvin {
 // How a task ends, as the page and the server are told.
 enum class PrintOutcome { Printed, PrinterMissing, DownloadFailed, PrintNotCompleted };
 
-// What differs between the links once the image is with the printer: the
-// TCP link's task counts it printed at once (no follower); the WebSocket
-// link's follows the job through the queue. jobId is the spooler's job.
-using PrintJobFollower = std::function<PrintOutcome(PRINT_TASK& task, int jobId)>;
-
 struct PrintTaskOptions {
-    PrintJobFollower followJob;  // empty: printed once submitted
-    int downloadWaitMs = 30000;  // the download's bound (tests shorten it)
+    int downloadWaitMs = 30000;    // the download's bound
+    // A task on a link that follows its jobs (the WebSocket link) looks at
+    // the job this often while it waits or prints, and gives up after
+    // jobFollowMs. Tests shorten them.
+    int jobLookMs = 15000;
+    int jobFollowMs = 10 * 60 * 1000;
 };
 
 // One PrintWebJpegImage task from start to reply, on the calling thread:

@@ -77,15 +77,16 @@ std::string CChatManager::GetServer() const {
     return m_strServer;
 }
 
-void CChatManager::SendText(const std::string& text) {
+int CChatManager::SendText(const std::string& text) {
     CChatSocket* socket = m_socket.load();
-    if (socket == nullptr) return;
+    if (socket == nullptr) return 0;
     std::string frame;
     frame.reserve(text.size() + 1);
     frame = text;
     frame.push_back(static_cast<char>(MessageFramer::kDelimiter));
     socket->Send(frame);  // the outcome is not reported; the trace is made either way
     NotifyPage(TcpSentTrace(text));
+    return 1;
 }
 
 void CChatManager::NotifyPage(const std::string& text) { m_pOwner.Notify(text); }

@@ -48,7 +48,7 @@ public:
     // running) reach no window. The destructor calls it too.
     void Close();
 
-    void SendText(const std::string& text) override;
+    int SendText(const std::string& text) override;
     void NotifyPage(const std::string& text) override;
     void SendRegistration();
     static std::string GetJsonString(const cJSON* obj, const char* name);

@@ -9,6 +9,12 @@
 
 namespace quorvin {
 
+// The system's socket library, started once per WebSocket connection and
+// stopped once when it ends (nothing to do on POSIX). False when it cannot
+// be started.
+bool StartSocketLibrary();
+void StopSocketLibrary();
+
 // The first IPv4 address of a host name as dotted decimal text; empty when
 // the name does not resolve.
 std::string ResolveIpv4(const std::string& host);

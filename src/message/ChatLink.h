@@ -3,13 +3,14 @@
 // only in these texts and behaviours; everything else is shared.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace quorvin {
 
 class CCommonTool;
 class CPrinterManager;
-class PageWindow;
+class Event;
 
 enum class LinkKind { Tcp, WebSocket };
 
@@ -21,8 +22,9 @@ public:
 
     // Sends one message (UTF-8) with the link's framing and traces it; does
     // nothing, not even the trace, when the link has no connection object.
-    // Safe from any thread: sends on one link never interleave.
-    virtual void SendText(const std::string& text) = 0;
+    // 1 when there was one, else 0. Safe from any thread: sends on one link
+    // never interleave.
+    virtual int SendText(const std::string& text) = 0;
 
     // Hands text (local code page) to the owner window's page and waits
     // until it has it; nothing when the link has no owner window.
@@ -36,6 +38,11 @@ public:
 
     virtual CPrinterManager& Printers() = 0;
     virtual CCommonTool& Tool() = 0;
+
+    // Set when the link run a print task came on has ended: a task still
+    // following its job in the printer's queue stops there. Null on a link
+    // whose tasks follow no job.
+    virtual std::shared_ptr<Event> TaskCancelEvent() { return nullptr; }
 };
 
 }  // namespace quorvin

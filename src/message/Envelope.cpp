@@ -140,6 +140,8 @@ std::string WsSentNotice(std::string_view sentUtf8) {
     return "{\"msg_type\":\"ws.send\",\"msg_body\":" + Utf8ToLocal(sentUtf8) + "}";
 }
 
+std::string WsClosedNotice() { return "{\"msg_type\":\"ws.closed\",\"msg_body\":{}}"; }
+
 std::string JsonErrorNotice() { return Utf8ToLocal("无法解析JSON内容！"); }
 
 std::string OversizeNotice() { return Utf8ToLocal("接收报文超过16MB，已丢弃！"); }

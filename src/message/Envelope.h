@@ -78,6 +78,9 @@ std::string TcpSentTrace(std::string_view sentUtf8);
 // WebSocket link: {"msg_type":"ws.recv","msg_body":<message>} and "ws.send".
 std::string WsReceivedNotice(std::string_view receivedUtf8);
 std::string WsSentNotice(std::string_view sentUtf8);
+// WebSocket link: the connection ended by itself (the server or the
+// network closed it), not through Stop.
+std::string WsClosedNotice();
 // The message was not JSON.
 std::string JsonErrorNotice();
 // A message over the size limit was dropped.

@@ -1,22 +1,18 @@
-// The command set over a real TCP link: reply texts, reading rules, bad
+// The command set over each real link: reply texts, reading rules, bad
 // input, paths kept inside the program directory, the print task hook.
 #include <filesystem>
 #include <mutex>
 
 #include "commands/PrintTask.h"
-#include "link/TcpLinkFixture.h"
+#include "link/LinkRig.h"
 
 namespace quorvin::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class CommandSetTest : public TcpLinkTest {
+class CommandSetTest : public AnyLinkTest {
 protected:
-    void SetUp() override {
-        TcpLinkTest::SetUp();
-        Connect(server);
-    }
     std::string Result(const std::string& name, const std::string& body) {
         const std::string msg = Command(name, body);
         const std::string reply = Ask(msg);
@@ -34,13 +30,13 @@ protected:
     const std::string kFailed = FailureResult(kCallFailed);
 };
 
-TEST_F(CommandSetTest, GetCurrentDirAnswersTheProgramDirectory) {
+TEST_P(CommandSetTest, GetCurrentDirAnswersTheProgramDirectory) {
     const std::string msg = Command("GetCurrentDir");
     EXPECT_EQ(Ask(msg), Reply("GetCurrentDir", "{\"dir\":\"" + dir.path() + "\"}", msg));
     EXPECT_EQ(Result("getcurrentdir", "{}"), "{\"dir\":\"" + dir.path() + "\"}");
 }
 
-TEST_F(CommandSetTest, RepliesEchoTheEnvelope) {
+TEST_P(CommandSetTest, RepliesEchoTheEnvelope) {
     const std::string msg =
         "{\"type\":\"x\",\"from\":\"s\\\"1\",\"to\":\"a\",\"name\":\"GetCurrentDir\",\"body\":{\"MODELNAME\":\"m\","
         "\"taskId\":\"42\",\"callfor\":\"c\\\\d\"}}";
@@ -54,23 +50,23 @@ TEST_F(CommandSetTest, RepliesEchoTheEnvelope) {
                          "\"callfor\":\"\"},\"srcMsg\":" + bare + "}");
 }
 
-TEST_F(CommandSetTest, BadInputGetsNoReplyAndTheLinkStaysUp) {
+TEST_P(CommandSetTest, BadInputGetsNoReplyAndTheLinkStaysUp) {
     const std::string getDir = Command("GetCurrentDir");
     for (const std::string& bad : {std::string("not json"), std::string("{\"name\":\"GetCurrentDir\""),
                                   std::string("[\"GetCurrentDir\"]"), std::string("\"GetCurrentDir\""),
                                   Command("NoSuchCommand"), Command("wellcome>res"), Command("wellcome"),
                                   std::string("{\"name\":5,\"body\":{}}")}) {
-        ASSERT_TRUE(server.SendMessage(bad));
+        ASSERT_TRUE(rig->SendMessage(bad));
     }
     // The next reply is the one for the command after them.
     EXPECT_EQ(Ask(getDir), Reply("GetCurrentDir", "{\"dir\":\"" + dir.path() + "\"}", getDir));
     EXPECT_TRUE(window.WaitFor([](const std::vector<std::string>& all) {
         return std::count(all.begin(), all.end(), "无法解析JSON内容！") == 2;
     }));
-    EXPECT_TRUE(link->IsConnected());
+    EXPECT_TRUE(rig->IsConnected());
 }
 
-TEST_F(CommandSetTest, MakeDirCreatesInsideTheProgramDirectoryOnly) {
+TEST_P(CommandSetTest, MakeDirCreatesInsideTheProgramDirectoryOnly) {
     EXPECT_EQ(Result("MakeDir", R"({"mDirName":"a^b\\c"})"), kOk);
     EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
     EXPECT_EQ(Result("MakeDir", R"({"mDirName":""})"), kBadParam);
@@ -83,20 +79,20 @@ TEST_F(CommandSetTest, MakeDirCreatesInsideTheProgramDirectoryOnly) {
     EXPECT_EQ(Result("MakeDir", R"({"mDirName":"plain^sub"})"), kFailed);
 }
 
-TEST_F(CommandSetTest, ExitQuorvinRepliesThenClosesTheWindow) {
+TEST_P(CommandSetTest, ExitQuorvinRepliesThenClosesTheWindow) {
     EXPECT_EQ(Result("ExitQuorvin", "{}"), "{}");
     EXPECT_TRUE(window.WaitForClose());
 }
 
-TEST_F(CommandSetTest, PrintWebJpegImageWithoutATaskProcedureFails) {
+TEST_P(CommandSetTest, PrintWebJpegImageWithoutATaskProcedureFails) {
     EXPECT_EQ(Result("PrintWebJpegImage", R"({"szLocalPath":"temp^a.jpg","printerName":"PDF"})"), kFailed);
 }
 
-TEST_F(CommandSetTest, PrintWebJpegImageHandsTheTaskOver) {
+TEST_P(CommandSetTest, PrintWebJpegImageHandsTheTaskOver) {
     std::mutex mutex;
     std::vector<std::unique_ptr<PRINT_TASK>> started;
     bool accept = true;
-    link->SetPrintTaskStarter([&](std::unique_ptr<PRINT_TASK> task) {
+    rig->SetPrintTaskStarter([&](std::unique_ptr<PRINT_TASK> task) {
         std::lock_guard<std::mutex> lock(mutex);
         if (!accept) return false;
         started.push_back(std::move(task));
@@ -104,14 +100,14 @@ TEST_F(CommandSetTest, PrintWebJpegImageHandsTheTaskOver) {
     });
     const std::string msg = Command("PrintWebJpegImage",
                                     R"({"szRemoteURI":"http://127.0.0.1/x.jpg","szLocalPath":"temp^a.jpg","printerName":"^^srv^打印机"})");
-    ASSERT_TRUE(server.SendMessage(msg));
+    ASSERT_TRUE(rig->SendMessage(msg));
     // No immediate reply: the next one answers the command after it.
     EXPECT_EQ(Result("GetCurrentDir", "{}"), "{\"dir\":\"" + dir.path() + "\"}");
     {
         std::lock_guard<std::mutex> lock(mutex);
         ASSERT_EQ(started.size(), 1u);
         const PRINT_TASK& t = *started[0];
-        EXPECT_EQ(t.link, link.get());
+        EXPECT_EQ(t.link, &rig->Link());
         EXPECT_EQ(t.message, msg);
         EXPECT_EQ(t.job->strPrinterName, "\\\\srv\\打印机");
         EXPECT_EQ(t.job->strLocalFile, dir / "temp/a.jpg");
@@ -127,6 +123,8 @@ TEST_F(CommandSetTest, PrintWebJpegImageHandsTheTaskOver) {
     }
     EXPECT_EQ(Result("PrintWebJpegImage", R"({"szLocalPath":"a.jpg","printerName":"P"})"), kFailed);
 }
+
+QUORVIN_ON_BOTH_LINKS(CommandSetTest);
 
 }  // namespace
 }  // namespace quorvin::testing

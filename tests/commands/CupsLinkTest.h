@@ -1,26 +1,21 @@
-// A TCP link, connected to a loopback server, whose printer commands reach
-// the private scheduler of the "cups" fixture with freshly reset queues.
+// A link (TCP or WebSocket, by the test's parameter), connected to a
+// loopback server, whose printer commands reach the private scheduler of
+// the "cups" fixture with freshly reset queues.
 #pragma once
 
 #include "fixtures/CupsFixture.h"
-#include "link/TcpLinkFixture.h"
+#include "link/LinkRig.h"
 
 namespace quorvin::testing {
 
-class CupsLinkTest : public TcpLinkTest {
+class CupsLinkTest : public AnyLinkTest {
 protected:
     void SetUp() override {
         // Before the link exists: its threads must see the private scheduler.
         ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
         ASSERT_EQ(ResetCupsQueues(cups), 0);  // the queues are shared with other tests
-        TcpLinkTest::SetUp();
-        if (HasFatalFailure()) return;
-        BeforeConnect();
-        if (HasFatalFailure()) return;
-        Connect(server);
+        AnyLinkTest::SetUp();
     }
-    // What a test needs in place before the link registers.
-    virtual void BeforeConnect() {}
 
     CupsFixture cups;
 };

@@ -5,131 +5,17 @@
 // link is a recording one, as the end-to-end tests cover the TCP link.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <condition_variable>
-#include <mutex>
-
 #include "TempDir.h"
 #include "commands/CommandDispatcher.h"
 #include "commands/PrintTaskRunner.h"
+#include "commands/RecordingLink.h"
 #include "common/CodePage.h"
-#include "common/CommonTool.h"
 #include "fixtures/LoopbackHttpServer.h"
 #include "fixtures/TestImages.h"
-#include "message/ChatLink.h"
 #include "message/Envelope.h"
-#include "printing/PrinterManager.h"
-#include "printing/Spooler.h"
 
 namespace quorvin::testing {
 namespace {
-
-std::string Fold(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
-// Lists fixed printers, matches names without regard to case as CUPS does,
-// and records what is submitted.
-class ListedSpooler : public Spooler {
-public:
-    explicit ListedSpooler(std::vector<std::string> names) : m_names(std::move(names)) {}
-
-    SpoolStatus ListPrinters(std::vector<std::string>& names) override {
-        names = m_names;
-        return SpoolStatus::Ok;
-    }
-    SpoolStatus GetDefaultPrinter(std::string& name) override {
-        name = m_names.front();
-        return SpoolStatus::Ok;
-    }
-    SpoolStatus SetDefaultPrinter(const std::string&) override { return SpoolStatus::Refused; }
-    SpoolStatus GetPrinter(const std::string& name, SpoolPrinter& printer) override {
-        for (const std::string& n : m_names) {
-            if (Fold(n) != Fold(name)) continue;
-            printer = SpoolPrinter{};
-            printer.name = n;
-            SpoolMedia a4{"iso_a4_210x297mm", 21000, 29700, 0, 0, 0, 0};
-            printer.media = {a4};
-            printer.mediaDefault = a4.pwgName;
-            printer.defaultMedia = a4;
-            return SpoolStatus::Ok;
-        }
-        return SpoolStatus::NotFound;
-    }
-    SpoolStatus SetPrinterDefaults(const std::string&, const SpoolDefaults&) override { return SpoolStatus::Refused; }
-    SpoolStatus GetJobs(const std::string&, bool, std::vector<SpoolJob>& jobs) override {
-        jobs.clear();
-        return SpoolStatus::Ok;
-    }
-    SpoolStatus GetJob(const std::string&, int, SpoolJob&) override { return SpoolStatus::NotFound; }
-    SpoolStatus SubmitFile(const std::string& name, const std::string&, const std::string&, const std::string&,
-                           const std::vector<std::string>&, int, int& jobId) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_submitted.push_back(name);
-        if (m_refuse) return SpoolStatus::Refused;
-        jobId = static_cast<int>(m_submitted.size());
-        return SpoolStatus::Ok;
-    }
-
-    std::vector<std::string> Submitted() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_submitted;
-    }
-    void Refuse() { m_refuse = true; }
-
-private:
-    std::vector<std::string> m_names;
-    std::mutex m_mutex;
-    std::vector<std::string> m_submitted;
-    std::atomic<bool> m_refuse{false};
-};
-
-// Records what a link would send and show.
-class RecordingLink : public ChatLink {
-public:
-    RecordingLink(const std::string& dir, std::shared_ptr<Spooler> spooler)
-        : m_tool(dir), m_printers(dir, std::move(spooler)) {}
-
-    LinkKind Kind() const override { return LinkKind::Tcp; }
-    void SendText(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_sent.push_back(text);
-        m_cv.notify_all();
-    }
-    void NotifyPage(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_notices.push_back(text);
-    }
-    std::string ReceivedNotice(const std::string& received) const override { return "recv " + received; }
-    void CloseOwnerWindow() override {}
-    CPrinterManager& Printers() override { return m_printers; }
-    CCommonTool& Tool() override { return m_tool; }
-
-    // The next reply, waiting at most ms.
-    std::string NextReply(int ms = 15000) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_taken < m_sent.size(); }))
-            return "<no reply>";
-        return m_sent[m_taken++];
-    }
-    std::vector<std::string> TaskNotices() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<std::string> out;
-        for (const std::string& n : m_notices)
-            if (n.rfind("recv ", 0) != 0) out.push_back(n);
-        return out;
-    }
-
-private:
-    CCommonTool m_tool;
-    CPrinterManager m_printers;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::vector<std::string> m_sent;
-    std::size_t m_taken = 0;
-    std::vector<std::string> m_notices;
-};
 
 class PrintTaskNamesTest : public ::testing::Test {
 protected:

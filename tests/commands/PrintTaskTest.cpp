@@ -1,4 +1,4 @@
-// PrintWebJpegImage end to end: a server on the TCP link sends the command,
+// PrintWebJpegImage end to end: a server on either link sends the command,
 // the image comes from an HTTP server on loopback, and the private CUPS
 // scheduler of the "cups" fixture prints it into a PDF.
 #include <algorithm>
@@ -22,7 +22,10 @@ class PrintTaskTest : public CupsLinkTest {
 protected:
     void BeforeConnect() override {
         ASSERT_FALSE(jpeg.empty());
-        link->SetPrintTaskStarter(runner->Starter());
+        PrintTaskOptions options;
+        options.jobLookMs = 200;  // the WebSocket link's tasks follow their jobs
+        runner = std::make_unique<CPrintTaskRunner>(options);
+        rig->SetPrintTaskStarter(runner->Starter());
     }
     void TearDown() override {
         // The tasks end before the link they answer on.
@@ -42,11 +45,12 @@ protected:
                "\"body\":{\"result\":" + result + ",\"modelName\":\"m\",\"taskId\":\"" + taskId +
                "\",\"callfor\":\"c\"},\"srcMsg\":" + src + "}";
     }
-    // The print task notices the page got, in order.
+    // The print task notices the page got, in order (without the job
+    // status the WebSocket link's tasks add while they follow the job).
     std::vector<std::string> TaskNotices() const {
         std::vector<std::string> notices;
         for (const std::string& n : window.Notifications())
-            if (n.rfind("{\"msg_type\":\"printer.", 0) == 0) notices.push_back(n);
+            if (n.rfind("{\"msg_type\":\"printer.task.", 0) == 0) notices.push_back(n);
         return notices;
     }
     std::string LocalName(const std::string& relative) const { return dir.path() + "/" + relative; }
@@ -83,18 +87,18 @@ protected:
             c.Respond(404, "<html>Not Found</html>", "text/html");
         }
     }};
-    std::unique_ptr<CPrintTaskRunner> runner = std::make_unique<CPrintTaskRunner>();
+    std::unique_ptr<CPrintTaskRunner> runner;
 };
 
-TEST_F(PrintTaskTest, AnImageIsDownloadedPrintedAndAnswered) {
+TEST_P(PrintTaskTest, AnImageIsDownloadedPrintedAndAnswered) {
     const std::vector<fs::path> earlier = Pdfs();
     const std::size_t before = earlier.size();
     // The printer name differs from the queue's in letter case only.
     std::string printer = cups.pdfQueue;
     for (char& c : printer) c = static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? std::toupper(c) : std::tolower(c));
     const std::string msg = Command(images.origin() + "/img/ok.jpg?v=1", "temp^ok.jpg", printer);
-    ASSERT_TRUE(server.SendMessage(msg));
-    EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(SuccessResult(), msg));
+    ASSERT_TRUE(rig->SendMessage(msg));
+    EXPECT_EQ(rig->ReadMessage(30000).value_or("<no reply>"), Reply(SuccessResult(), msg));
 
     const std::string file = LocalName("temp/ok.jpg");
     EXPECT_TRUE(ReadBytes(file) == jpeg);
@@ -127,10 +131,10 @@ TEST_F(PrintTaskTest, AnImageIsDownloadedPrintedAndAnswered) {
     EXPECT_NE(pictures.find("image"), std::string::npos) << pictures;
 }
 
-TEST_F(PrintTaskTest, AnUnknownPrinterIsReportedWithoutADownload) {
+TEST_P(PrintTaskTest, AnUnknownPrinterIsReportedWithoutADownload) {
     const std::string msg = Command(images.origin() + "/img/ok.jpg", "temp^x.jpg", "NoSuchQueue");
-    ASSERT_TRUE(server.SendMessage(msg));
-    EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kNoPrinter), msg));
+    ASSERT_TRUE(rig->SendMessage(msg));
+    EXPECT_EQ(rig->ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kNoPrinter), msg));
     const std::string file = LocalName("temp/x.jpg");
     EXPECT_EQ(TaskNotices(), (std::vector<std::string>{
                                  PrintTaskNotice("printer.task.begin", "NoSuchQueue", file),
@@ -140,11 +144,11 @@ TEST_F(PrintTaskTest, AnUnknownPrinterIsReportedWithoutADownload) {
     EXPECT_FALSE(fs::exists(file));
 }
 
-TEST_F(PrintTaskTest, AFailedDownloadNamesTheRemoteAddress) {
+TEST_P(PrintTaskTest, AFailedDownloadNamesTheRemoteAddress) {
     const std::string uri = images.origin() + "/img/missing.jpg";
     const std::string msg = Command(uri, "temp^m.jpg", cups.pdfQueue);
-    ASSERT_TRUE(server.SendMessage(msg));
-    EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kDownloadFailed), msg));
+    ASSERT_TRUE(rig->SendMessage(msg));
+    EXPECT_EQ(rig->ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kDownloadFailed), msg));
     const std::string file = LocalName("temp/m.jpg");
     EXPECT_EQ(TaskNotices(), (std::vector<std::string>{
                                  PrintTaskNotice("printer.task.begin", cups.pdfQueue, file),
@@ -154,20 +158,20 @@ TEST_F(PrintTaskTest, AFailedDownloadNamesTheRemoteAddress) {
     EXPECT_FALSE(fs::exists(file));
 }
 
-TEST_F(PrintTaskTest, AnAddressWithoutPathOrServerFailsTheDownload) {
+TEST_P(PrintTaskTest, AnAddressWithoutPathOrServerFailsTheDownload) {
     for (const std::string& uri : {std::string("127.0.0.1"), std::string("http://127.0.0.1"), std::string("")}) {
         const std::string msg = Command(uri, "temp^n.jpg", cups.pdfQueue);
-        ASSERT_TRUE(server.SendMessage(msg));
-        EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kDownloadFailed), msg)) << uri;
+        ASSERT_TRUE(rig->SendMessage(msg));
+        EXPECT_EQ(rig->ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kDownloadFailed), msg)) << uri;
     }
     EXPECT_FALSE(fs::exists(LocalName("temp/n.jpg")));
 }
 
-TEST_F(PrintTaskTest, AnImageThatCannotBeDecodedIsNotReportedPrinted) {
+TEST_P(PrintTaskTest, AnImageThatCannotBeDecodedIsNotReportedPrinted) {
     const std::size_t before = Pdfs().size();
     const std::string msg = Command(images.origin() + "/img/text.jpg", "temp^t.jpg", cups.pdfQueue);
-    ASSERT_TRUE(server.SendMessage(msg));
-    EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kPrintNotDone), msg));
+    ASSERT_TRUE(rig->SendMessage(msg));
+    EXPECT_EQ(rig->ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kPrintNotDone), msg));
     const std::string file = LocalName("temp/t.jpg");
     EXPECT_EQ(TaskNotices(), (std::vector<std::string>{
                                  PrintTaskNotice("printer.task.begin", cups.pdfQueue, file),
@@ -177,39 +181,43 @@ TEST_F(PrintTaskTest, AnImageThatCannotBeDecodedIsNotReportedPrinted) {
     EXPECT_EQ(Pdfs().size(), before);
 }
 
-TEST_F(PrintTaskTest, APathOutOfTheProgramDirectoryIsRefusedBeforeAnything) {
+TEST_P(PrintTaskTest, APathOutOfTheProgramDirectoryIsRefusedBeforeAnything) {
     for (const char* path : {"..^evil.jpg", "temp^..^..^evil.jpg", "../evil.jpg"}) {
         const std::string msg = Command(images.origin() + "/img/ok.jpg", path, cups.pdfQueue);
-        ASSERT_TRUE(server.SendMessage(msg));
-        EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kParamError), msg)) << path;
+        ASSERT_TRUE(rig->SendMessage(msg));
+        EXPECT_EQ(rig->ReadMessage(30000).value_or("<no reply>"), Reply(FailureResult(kParamError), msg)) << path;
     }
     EXPECT_EQ(images.RequestCount(), 0u);
     EXPECT_TRUE(TaskNotices().empty());
     EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / "evil.jpg"));
 }
 
-TEST_F(PrintTaskTest, ASlowDownloadDoesNotHoldBackALaterTask) {
+TEST_P(PrintTaskTest, ASlowDownloadDoesNotHoldBackALaterTask) {
     const std::string slow = Command(images.origin() + "/img/slow.jpg", "temp^slow.jpg", cups.pdfQueue, "slow");
     const std::string fast = Command(images.origin() + "/img/ok.jpg", "temp^fast.jpg", cups.pdfQueue, "fast");
-    ASSERT_TRUE(server.SendMessage(slow));
-    ASSERT_TRUE(server.SendMessage(fast));
-    EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(SuccessResult(), fast, "fast"));
-    EXPECT_EQ(server.ReadMessage(30000).value_or("<no reply>"), Reply(SuccessResult(), slow, "slow"));
+    ASSERT_TRUE(rig->SendMessage(slow));
+    ASSERT_TRUE(rig->SendMessage(fast));
+    EXPECT_EQ(rig->ReadMessage(30000).value_or("<no reply>"), Reply(SuccessResult(), fast, "fast"));
+    EXPECT_EQ(rig->ReadMessage(30000).value_or("<no reply>"), Reply(SuccessResult(), slow, "slow"));
 }
 
-TEST_F(PrintTaskTest, AStoppedLinkLeavesItsTasksRunning) {
+// The task still downloads and prints; only a task following its job (the
+// WebSocket link's) stops following it, unsure whether it printed.
+TEST_P(PrintTaskTest, AStoppedLinkLeavesItsTasksRunning) {
     const std::string msg = Command(images.origin() + "/img/slow.jpg", "temp^s.jpg", cups.pdfQueue);
-    ASSERT_TRUE(server.SendMessage(msg));
+    ASSERT_TRUE(rig->SendMessage(msg));
     const std::string file = LocalName("temp/s.jpg");
     const std::string begin = PrintTaskNotice("printer.task.begin", cups.pdfQueue, file);
-    const std::string success = PrintTaskNotice("printer.task.success", cups.pdfQueue, file);
+    const std::string end = GetParam() == LinkKind::Tcp
+                                ? PrintTaskNotice("printer.task.success", cups.pdfQueue, file)
+                                : PrintTaskNotice("printer.task.fail", cups.pdfQueue, file, kPrintNotDone);
     ASSERT_TRUE(NotifiedWith(begin, 10000));
-    link->Stop();
-    EXPECT_TRUE(NotifiedWith(success, 30000));
+    rig->Stop();
+    EXPECT_TRUE(NotifiedWith(end, 30000));
     EXPECT_TRUE(ReadBytes(file) == jpeg);
 }
 
-TEST_F(PrintTaskTest, TenTasksAtOnceAllGetTheirOwnReply) {
+TEST_P(PrintTaskTest, TenTasksAtOnceAllGetTheirOwnReply) {
     const std::size_t before = Pdfs().size();
     std::map<std::string, std::string> sent;  // taskId -> message
     for (int i = 0; i < 10; ++i) {
@@ -218,11 +226,11 @@ TEST_F(PrintTaskTest, TenTasksAtOnceAllGetTheirOwnReply) {
             Command(images.origin() + "/img/ok" + std::to_string(i) + ".jpg", "temp^p" + std::to_string(i) + ".jpg",
                     cups.pdfQueue, id);
         sent[id] = msg;
-        ASSERT_TRUE(server.SendMessage(msg));
+        ASSERT_TRUE(rig->SendMessage(msg));
     }
     std::set<std::string> answered;
     for (int i = 0; i < 10; ++i) {
-        const std::string reply = server.ReadMessage(60000).value_or("");
+        const std::string reply = rig->ReadMessage(60000).value_or("");
         ASSERT_FALSE(reply.empty()) << "only " << i << " replies";
         JsonPtr parsed = ParseJson(reply);
         const std::string id = GetJsonString(GetJsonMember(parsed.get(), "body"), "taskId");
@@ -234,6 +242,41 @@ TEST_F(PrintTaskTest, TenTasksAtOnceAllGetTheirOwnReply) {
     for (int i = 0; i < 10; ++i) EXPECT_TRUE(ReadBytes(LocalName("temp/p" + std::to_string(i) + ".jpg")) == jpeg) << i;
     EXPECT_EQ(WaitForPdfs(before, 10).size(), before + 10);
 }
+
+QUORVIN_ON_BOTH_LINKS(PrintTaskTest);
+
+// The WebSocket link's tasks answer once their job has left the queue.
+using FollowedPrintTaskTest = PrintTaskTest;
+
+TEST_P(FollowedPrintTaskTest, AJobHeldInAStoppedQueueIsAnsweredOnceItPrinted) {
+    ASSERT_EQ(RunCommand("cupsdisable " + ShellQuote(cups.pdfQueue)), 0);
+    const std::string msg = Command(images.origin() + "/img/ok.jpg", "temp^held.jpg", cups.pdfQueue);
+    ASSERT_TRUE(rig->SendMessage(msg));
+    const std::string listed = "\"filename\":\"" + LocalName("temp/held.jpg") + "\"";
+    auto isStatus = [](const std::string& n) { return n.rfind("{\"msg_type\":\"printer.status\"", 0) == 0; };
+    // Held: the looks list the job, and no answer comes.
+    ASSERT_TRUE(window.WaitFor(
+        [&](const std::vector<std::string>& all) {
+            return std::any_of(all.begin(), all.end(),
+                               [&](const std::string& n) { return isStatus(n) && n.find(listed) != std::string::npos; });
+        },
+        30000));
+    ASSERT_EQ(RunCommand("cupsenable " + ShellQuote(cups.pdfQueue)), 0);
+    EXPECT_EQ(rig->ReadMessage(60000).value_or("<no reply>"), Reply(SuccessResult(), msg));
+
+    std::vector<std::string> seen;
+    for (const std::string& n : window.Notifications())
+        if (n.rfind("{\"msg_type\":\"printer.", 0) == 0) seen.push_back(n);
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_NE(seen.front().find("printer.task.begin"), std::string::npos);
+    EXPECT_NE(seen.back().find("printer.task.success"), std::string::npos);
+    // The look that ended the following no longer lists the job.
+    const std::string& last = seen[seen.size() - 2];
+    EXPECT_TRUE(isStatus(last)) << last;
+    EXPECT_EQ(last.find(listed), std::string::npos) << last;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, FollowedPrintTaskTest, ::testing::Values(LinkKind::WebSocket), LinkName);
 
 }  // namespace
 }  // namespace quorvin::testing

@@ -1,4 +1,4 @@
-// The printer commands over a real TCP link against the private CUPS
+// The printer commands over each real link against the private CUPS
 // scheduler of the "cups" fixture (queues PDF, the default, and EVE).
 #include <chrono>
 #include <filesystem>
@@ -37,7 +37,7 @@ protected:
     const std::string kFailed = FailureResult(kCallFailed);
 };
 
-TEST_F(PrinterCommandsTest, ListsPrintersAndTheDefault) {
+TEST_P(PrinterCommandsTest, ListsPrintersAndTheDefault) {
     JsonPtr list = ParseJson(Result("GetAllPrn", "{}"));
     ASSERT_TRUE(cJSON_IsArray(list.get()));
     std::set<std::string> names;
@@ -56,14 +56,14 @@ TEST_F(PrinterCommandsTest, ListsPrintersAndTheDefault) {
               "{\"paperSize\":\"" + Member(withPaper, "paperSize") + "\"}");
 }
 
-TEST_F(PrinterCommandsTest, SetDefaultPrnAnswersWhatTheSpoolerDid) {
+TEST_P(PrinterCommandsTest, SetDefaultPrnAnswersWhatTheSpoolerDid) {
     EXPECT_EQ(Result("SetDefaultPrn", R"({"mPrinterName":""})"), kBadParam);
     EXPECT_EQ(Result("SetDefaultPrn", R"({"mPrinterName":"NoSuchQueue"})"), kFailed);
     EXPECT_EQ(Result("SetDefaultPrn", "{\"MPRINTERNAME\":\"" + cups.eveQueue + "\"}"), kOk);
     EXPECT_EQ(Member(Result("GetDefaultPrn", "{}"), "name"), cups.eveQueue);
 }
 
-TEST_F(PrinterCommandsTest, CustomPaperIsAddedLookedUpAndDeleted) {
+TEST_P(PrinterCommandsTest, CustomPaperIsAddedLookedUpAndDeleted) {
     const std::string printer = "\"szPrinterName\":\"" + cups.pdfQueue + "\"";
     EXPECT_EQ(Result("AddCustomPaper", "{" + printer +
                                            R"(,"szPaperName":"Ticket 80","cx":"800","cy":"1500","left":"0","top":"0","right":"0","bottom":"0"})"),
@@ -79,7 +79,7 @@ TEST_F(PrinterCommandsTest, CustomPaperIsAddedLookedUpAndDeleted) {
               kFailed);
 }
 
-TEST_F(PrinterCommandsTest, SetPaperPassesTheLow16BitsOfTheOrientation) {
+TEST_P(PrinterCommandsTest, SetPaperPassesTheLow16BitsOfTheOrientation) {
     const std::string printer = "\"szPrinterName\":\"" + cups.pdfQueue + "\"";
     EXPECT_EQ(Result("GetPaperSize", "{" + printer + R"(,"szPaperName":"A4"})"), "{\"paperSize\":\"9\"}");
     EXPECT_EQ(Result("SetPaper", "{" + printer + R"(,"szPaperName":"A4","nCopy":"2","nOrientation":"65538"})"), kOk);
@@ -91,7 +91,7 @@ TEST_F(PrinterCommandsTest, SetPaperPassesTheLow16BitsOfTheOrientation) {
     EXPECT_EQ(Result("SetPaper", R"({"szPrinterName":"NoSuchQueue","szPaperName":"A4","nCopy":"1"})"), kFailed);
 }
 
-TEST_F(PrinterCommandsTest, JobStatusForKnownAndUnknownPrinters) {
+TEST_P(PrinterCommandsTest, JobStatusForKnownAndUnknownPrinters) {
     JsonPtr status = ParseJson(Result("GetPrinterJobStatus", "{\"szPrinterName\":\"" + cups.pdfQueue + "\"}"));
     ASSERT_NE(status, nullptr);
     EXPECT_FALSE(GetJsonString(status.get(), "printer").empty());
@@ -100,7 +100,7 @@ TEST_F(PrinterCommandsTest, JobStatusForKnownAndUnknownPrinters) {
               "{\"printer\":\"打印机不存在\",\"jobs\":[]}");
 }
 
-TEST_F(PrinterCommandsTest, PrintAtCmd1PrintsFilesInsideTheProgramDirectory) {
+TEST_P(PrinterCommandsTest, PrintAtCmd1PrintsFilesInsideTheProgramDirectory) {
     EXPECT_EQ(Result("PrintAtCmd1", R"({"strFullFileName":""})"), kBadParam);
     EXPECT_EQ(Result("PrintAtCmd1", R"({"strFullFileName":"..^..^etc^hostname"})"), kBadParam);
     EXPECT_EQ(Result("PrintAtCmd1", R"({"strFullFileName":"temp^missing.txt"})"), kFailed);
@@ -115,6 +115,8 @@ TEST_F(PrinterCommandsTest, PrintAtCmd1PrintsFilesInsideTheProgramDirectory) {
     }
     EXPECT_TRUE(printed) << "no output from the PDF queue";
 }
+
+QUORVIN_ON_BOTH_LINKS(PrinterCommandsTest);
 
 }  // namespace
 }  // namespace quorvin::testing

@@ -30,6 +30,10 @@ int RemainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
+bool StartSocketLibrary() { return true; }
+
+void StopSocketLibrary() {}
+
 std::string ResolveIpv4(const std::string& host) {
     addrinfo hints{};
     hints.ai_family = AF_INET;

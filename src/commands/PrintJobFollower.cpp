@@ -1,0 +1,52 @@
+#include "commands/PrintJobFollower.h"
+
+#include <chrono>
+
+#include "message/ChatLink.h"
+#include "message/Envelope.h"
+#include "printing/PrinterManager.h"
+
+namespace quorvin {
+
+PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions& options) {
+    ChatLink& link = *task.link;
+    PRINT_JOB_EVT& job = *task.job;
+    // A link that never ends its tasks gets an event nobody sets.
+    std::shared_ptr<Event> cancel = link.TaskCancelEvent();
+    if (!cancel) cancel = std::make_shared<Event>();
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(options.jobFollowMs);
+    auto leftMs = [&] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return left > 0 ? static_cast<int>(left) : 0;
+    };
+
+    for (;;) {
+        // The job event is set again after every pause, so the bound is
+        // checked on its own.
+        const int left = leftMs();
+        if (left == 0 || WaitAny({cancel.get(), &job.hJobEvent}, left) != 1) return PrintOutcome::PrintNotCompleted;
+        job.hJobEvent.Reset();
+        // The job's state is read before the listing, so the listing that
+        // precedes a success is one the finished job has already left.
+        const JobState state = link.Printers().GetJobState(job.strPrinterName, jobId);
+        link.NotifyPage(
+            PrintStatusNotice(job.strPrinterName, job.strFileName, link.Printers().GetPrinterJobStatus(job.strPrinterName)));
+        switch (state) {
+        case JobState::Completed:
+            return PrintOutcome::Printed;
+        case JobState::Failed:
+        case JobState::Unknown:
+            return PrintOutcome::PrintNotCompleted;
+        case JobState::Active:
+        case JobState::Unreachable:
+            break;
+        }
+        // The pause between looks ends early only for a cancel, which the
+        // next wait then reports.
+        WaitAny({cancel.get()}, std::min(options.jobLookMs, leftMs()));
+        job.hJobEvent.Set();
+    }
+}
+
+}  // namespace quorvin
