@@ -8,6 +8,7 @@
 #include "html/HtmlBaseDlg.h"
 #include "http/ConfigDownload.h"
 #include "link/ChatManager.h"
+#include "link/WsChatManager.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ int main() {
     // has closed the links.
     quorvin::CPrintTaskRunner printTasks;
     quorvin::CChatManager::GetInstance(nullptr).SetPrintTaskStarter(printTasks.Starter());
+    quorvin::CWsChatManager::GetInstance(nullptr).SetPrintTaskStarter(printTasks.Starter());
     quorvin::CQuorvinApp app(tool.GetModuleDir(), quorvin::MakeConfigFetcher(quorvin::ConfigServerOrigin()),
                              RunMainWindow);
     app.InitInstance();
@@ -50,8 +52,9 @@ int main() {
         std::fprintf(stderr, "quorvin: no usable config.json beside %s\n", tool.GetModuleDir().c_str());
     }
     const int rc = app.ExitInstance();
-    // The link outlives this function; it must not keep a way into the
+    // The links outlive this function; they must not keep a way into the
     // runner that is about to go.
     quorvin::CChatManager::GetInstance(nullptr).SetPrintTaskStarter(nullptr);
+    quorvin::CWsChatManager::GetInstance(nullptr).SetPrintTaskStarter(nullptr);
     return rc;
 }

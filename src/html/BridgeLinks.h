@@ -33,6 +33,7 @@ struct BridgeLinks {
 };
 
 class CChatManager;
+class CWsChatManager;
 
 // The TCP link manager as the bridge drives it.
 class ChatManagerControl : public TcpLinkControl {
@@ -46,9 +47,20 @@ private:
     CChatManager& m_manager;
 };
 
+// The WebSocket link manager as the bridge drives it.
+class WsChatManagerControl : public WsLinkControl {
+public:
+    explicit WsChatManagerControl(CWsChatManager& manager) : m_manager(manager) {}
+    int Start(const std::string& url, const std::string& from, const std::string& clientName,
+              const std::string& gsdm, const std::string& rydm) override;
+    void Stop() override;
+
+private:
+    CWsChatManager& m_manager;
+};
+
 // The process-wide links, made on the first call with owner as the window
-// that receives their notifications. This build has the TCP link; the
-// WebSocket link is not part of it yet (ws is null).
+// that receives their notifications.
 BridgeLinks GetProcessLinks(PageWindow& owner);
 
 // Ends the process-wide links for good; called before their owner window

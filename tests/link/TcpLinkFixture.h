@@ -34,6 +34,17 @@ inline std::string ExpectedRegistration(const std::string& from, const std::stri
            name + "\",\t\"gsdm\":\"" + gsdm + "\",\t\"rydm\":\"" + rydm + "\"}\t\t\t\t\t}";
 }
 
+// A command message as a server writes it.
+inline std::string ServerCommand(const std::string& name, const std::string& body = "{}") {
+    return "{\"type\":\"cmd\",\"from\":\"srv\",\"to\":\"agent-1\",\"name\":\"" + name + "\",\"body\":" + body + "}";
+}
+// The agent's reply to src, a ServerCommand with no modelName, taskId or callfor.
+inline std::string AgentReply(const std::string& name, const std::string& result, const std::string& src) {
+    return "{\"type\":\"cmd\",\"from\":\"agent-1\",\"to\":\"srv\",\"name\":\"" + name +
+           ">res\",\"body\":{\"result\":" + result + ",\"modelName\":\"\",\"taskId\":\"\",\"callfor\":\"\"},"
+           "\"srcMsg\":" + src + "}";
+}
+
 class TcpLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -53,14 +64,11 @@ protected:
         ASSERT_EQ(*reg, ExpectedRegistration(from, "desk", "g01", "r02"));
     }
 
-    // A command message as a server writes it.
     static std::string Command(const std::string& name, const std::string& body = "{}") {
-        return "{\"type\":\"cmd\",\"from\":\"srv\",\"to\":\"agent-1\",\"name\":\"" + name + "\",\"body\":" + body + "}";
+        return ServerCommand(name, body);
     }
     static std::string Reply(const std::string& name, const std::string& result, const std::string& src) {
-        return "{\"type\":\"cmd\",\"from\":\"agent-1\",\"to\":\"srv\",\"name\":\"" + name +
-               ">res\",\"body\":{\"result\":" + result + ",\"modelName\":\"\",\"taskId\":\"\",\"callfor\":\"\"},"
-               "\"srcMsg\":" + src + "}";
+        return AgentReply(name, result, src);
     }
 
     // Sends one message and returns the next reply.

@@ -10,6 +10,8 @@
 #include "common/Json.h"
 #include "link/ChatManager.h"
 #include "link/LoopbackServer.h"
+#include "link/WsChatManager.h"
+#include "fixtures/WsRelay.h"
 
 namespace quorvin {
 namespace {
@@ -306,6 +308,67 @@ TEST_F(NotifyGuiTest, ServersExitQuorvinRepliesThenClosesEveryWindow) {
     ASSERT_TRUE(reply);
     EXPECT_NE(reply->find("ExitQuorvin>res"), std::string::npos) << *reply;
     EXPECT_TRUE(gtk::GtkPageHost::RunningWindows().empty());
+}
+
+// The page drives a real WebSocket link: Start's answers, the traces of a
+// stream of messages, Stop, a new Start, and the server's ExitQuorvin.
+TEST_F(NotifyGuiTest, WebSocketLinkFromThePage) {
+    Watchdog dog(120);
+    testing::WsRelayServer server(testing::WsServerKind::Node);
+    ASSERT_TRUE(server.Ready()) << server.Error();
+    GuiWindow w;
+    DlgProxy owner{w};
+    CWsChatManager link{&owner, w.dir.path()};
+    WsChatManagerControl control{link};
+    w.links.ws = &control;
+    w.Rebuild();
+    w.dlg->SetUrl(TestPages() + "record.htm");
+    constexpr int kMessages = 200;
+    std::optional<std::string> refused, started, again, stopped, notes, reply;
+    std::optional<testing::WsMessage> registration, second;
+    std::optional<int> closedByStop;
+    auto start = [&] { return w.Eval("window.external.CallFromHtml('', 'StartWebsocket', '" + server.Url() + "$$_from$$工作站$$gs$$ry')"); };
+    w.Run([&] {
+        ASSERT_TRUE(w.ready.Wait(20000));
+        refused = w.Eval("window.external.CallFromHtml('', 'StartWebsocket', 'ws://127.0.0.1:1/$$a$$b$$c$$d')");
+        started = start();
+        ASSERT_TRUE(server.WaitOpen(10000));
+        registration = server.ReadMessage(10000);
+        for (int i = 0; i < kMessages; ++i) server.SendText("{\"name\":\"note\",\"seq\":\"" + std::to_string(i) + "\"}");
+        w.WaitForScript("window.notes.filter(function (n) { return n.indexOf('{\"msg_type\":\"ws.recv\"') === 0; }).length >= " +
+                            std::to_string(kMessages),
+                        20000);
+        notes = w.Eval("window.notes");
+        stopped = w.Eval("window.external.CallFromHtml('', 'StopWebsocket', '')");
+        closedByStop = server.WaitClosed(5000);
+        again = start();
+        ASSERT_TRUE(server.WaitOpen(10000));
+        second = server.ReadMessage(10000);
+        server.SendText(R"({"name":"ExitQuorvin","from":"server","to":"c"})");
+        if (auto m = server.ReadMessage(10000)) reply = m->data;
+    });
+    link.Close();
+    EXPECT_EQ(refused, "\"2\"");
+    EXPECT_EQ(started, "\"0\"");
+    EXPECT_EQ(again, "\"0\"");
+    EXPECT_EQ(stopped, "\"\"");
+    EXPECT_TRUE(closedByStop.has_value());
+    ASSERT_TRUE(registration && second);
+    EXPECT_NE(registration->data.find("工作站"), std::string::npos);
+    EXPECT_EQ(second->data, registration->data);
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->find("ExitQuorvin>res"), std::string::npos) << *reply;
+    EXPECT_TRUE(gtk::GtkPageHost::RunningWindows().empty());
+    const std::vector<std::string> got = Strings(notes);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0], "{\"msg_type\":\"ws.send\",\"msg_body\":" + registration->data + "}");
+    int next = 0;
+    for (const std::string& n : got) {
+        if (n.rfind("{\"msg_type\":\"ws.recv\"", 0) != 0) continue;
+        EXPECT_EQ(n, "{\"msg_type\":\"ws.recv\",\"msg_body\":{\"name\":\"note\",\"seq\":\"" + std::to_string(next) + "\"}}");
+        ++next;
+    }
+    EXPECT_EQ(next, kMessages);
 }
 
 TEST_F(NotifyGuiTest, PostCloseEndsEveryWindow) {

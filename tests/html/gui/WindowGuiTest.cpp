@@ -285,12 +285,24 @@ struct RecordingTcp : TcpLinkControl {
     int stops = 0;
 };
 
+struct RecordingWs : WsLinkControl {
+    int Start(const std::string& url, const std::string& from, const std::string& clientName, const std::string& gsdm,
+              const std::string& rydm) override {
+        started = url + "|" + from + "|" + clientName + "|" + gsdm + "|" + rydm;
+        return 0;
+    }
+    void Stop() override {}
+    std::string started;
+};
+
 TEST_F(WindowGuiTest, ShippedMainPageScreenshot) {
     Watchdog dog(90);
     ASSERT_NE(Shell("fc-match 'WenQuanYi Micro Hei'").find("wqy"), std::string::npos) << "no CJK font";
     RecordingTcp tcp;
+    RecordingWs ws;
     GuiWindow w;
     w.links.tcp = &tcp;
+    w.links.ws = &ws;
     w.dlg = std::make_unique<CHtmlBaseDlg>(w.dlg->Context());
     w.Host().SetReadyObserver([&] { w.ready.Set(); });
     const std::string pages = QUORVIN_SHIPPED_PAGES;
@@ -313,12 +325,14 @@ TEST_F(WindowGuiTest, ShippedMainPageScreenshot) {
     const std::string shot = std::string(QUORVIN_ARTIFACTS) + "/main-page.png";
     std::filesystem::create_directories(QUORVIN_ARTIFACTS);
     std::filesystem::remove(shot);
-    std::optional<std::string> fields;
+    std::optional<std::string> fields, wsState;
     w.Run([&] {
         ASSERT_TRUE(w.ready.Wait(20000));
         Observe(w.XWindowId());
         fields = w.Eval("[server.value, port.value, wsUrl.value, document.getElementById('ws').disabled]");
         w.Eval("document.getElementById('tcpStart').click(); true");
+        w.Eval("document.getElementById('wsStart').click(); true");
+        wsState = w.Eval("wsState.textContent");
         w.dlg->NotifyPage("发送报文\r\n{\"name\":\"wellcome\",\"type\":\"printer\"}");
         w.dlg->NotifyPage("接收报文\r\n{\"name\":\"GetAllPrn\",\"from\":\"server\",\"to\":\"_FD5B4-2B3A-1.\"}");
         w.dlg->NotifyPage(
@@ -334,8 +348,10 @@ TEST_F(WindowGuiTest, ShippedMainPageScreenshot) {
         Shell("import -window root " + shot);
         w.dlg->Post([&] { w.dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL); });
     });
-    EXPECT_EQ(fields, "[\"127.0.0.1\",\"9100\",\"ws://127.0.0.1:9101/\",true]");
+    EXPECT_EQ(fields, "[\"127.0.0.1\",\"9100\",\"ws://127.0.0.1:9101/\",false]");
     EXPECT_EQ(tcp.started, "127.0.0.1|9100|_FD5B4-2B3A-1.|workstation-7||");
+    EXPECT_EQ(ws.started, "ws://127.0.0.1:9101/|_FD5B4-2B3A-1.|workstation-7||");
+    EXPECT_EQ(wsState, "\"已连接\"");
     ASSERT_TRUE(std::filesystem::exists(shot));
     EXPECT_EQ(Shell("identify -format '%w %h' " + shot), "1280 1024");
     // Something was drawn: a blank or failed page has only a few colours.
