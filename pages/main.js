@@ -1,4 +1,4 @@
-// The agent's operator page: starts and stops the server link through
+// The agent's operator page: starts and stops the server links through
 // window.external.CallFromHtml and shows what the agent reports through
 // OnDlgNotify (sent and received messages, print tasks).
 'use strict';
@@ -87,6 +87,7 @@ function OnDlgNotify(text) {
     var type = msg ? String(msg.msg_type) : '';
     if (type === 'ws.send') addTrace('send', '发送', JSON.stringify(msg.msg_body));
     else if (type === 'ws.recv') addTrace('recv', '接收', JSON.stringify(msg.msg_body));
+    else if (type === 'ws.closed') { setState('wsState', '已断开', 'off'); addTrace('note', '断开', '服务器关闭了 WebSocket 连接'); }
     else if (type.indexOf('printer.') === 0) { showTask(type, msg.msg_body); addTrace('note', '任务', text); }
     else addTrace('note', '通知', text);
   } else {
@@ -112,6 +113,32 @@ function stopTcp() {
   addTrace('note', '断开', 'TCP');
 }
 
+// StartWebsocket answers 0 (connected, or already), 1 or 2 (no connection),
+// -1 (a field holds "$$").
+function startWs() {
+  var url = $('wsUrl').value.trim();
+  if (!url) { addTrace('note', '提示', '请填写 WebSocket 地址'); return; }
+  var fields = [url, param.clientId || '', param.clientName || '', $('gsdm').value, $('rydm').value];
+  setState('wsState', '连接中…', 'idle');
+  var result = call('StartWebsocket', fields.join('$$'));
+  if (result === '0') {
+    setState('wsState', '已连接', 'on');
+    addTrace('note', '连接', url);
+  } else if (result === '-1') {
+    setState('wsState', '未连接', 'idle');
+    addTrace('note', '提示', '参数错误：连接参数不能包含 $$');
+  } else {
+    setState('wsState', '连接失败', 'off');
+    addTrace('note', '连接失败', url + '（' + result + '）');
+  }
+}
+
+function stopWs() {
+  call('StopWebsocket');
+  setState('wsState', '已断开', 'idle');
+  addTrace('note', '断开', 'WebSocket');
+}
+
 function OnDlgInit(p) {
   try { param = JSON.parse(p) || {}; } catch (e) { param = {}; }
   $('server').value = param.server || '';
@@ -126,6 +153,8 @@ function OnDlgInit(p) {
 document.addEventListener('DOMContentLoaded', function () {
   $('tcpStart').addEventListener('click', startTcp);
   $('tcpStop').addEventListener('click', stopTcp);
+  $('wsStart').addEventListener('click', startWs);
+  $('wsStop').addEventListener('click', stopWs);
   $('traceClear').addEventListener('click', function () {
     $('traceList').textContent = '';
     traceCount = 0;
