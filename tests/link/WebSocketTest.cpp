@@ -277,13 +277,15 @@ TEST(WebSocketTest, APeerVanishingMidFrameClosesIt) {
     RawWsPeer peer;
     Session s(fromUrl(peer.Url()));
     ASSERT_NE(s.ws, nullptr);
-    peer.Write(RawWsPeer::Frame(0x81, std::string(1000, 'v')).substr(0, 500));
+    peer.Write(RawWsPeer::Frame(0x81, "last words") + RawWsPeer::Frame(0x81, std::string(1000, 'v')).substr(0, 500));
     peer.HangUp();
     ::testing::internal::CaptureStderr();
     const bool closed = s.Until([&] { return s.Closed(); });
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Connection closed!\n");
     EXPECT_TRUE(closed);
-    EXPECT_TRUE(s.got.empty());
+    s.ws->dispatch([&](const std::string& m) { s.got.push_back(m); });
+    EXPECT_EQ(s.got, std::vector<std::string>{"last words"});
+    s.ws->wait(-1);  // nothing more can come: returns at once
 }
 
 TEST(WebSocketTest, WaitEndsOnInterruptOrInputAcrossThreads) {

@@ -97,6 +97,7 @@ public:
     }
 
     void wait(int timeoutMs) override {
+        if (m_state == CLOSED && timeoutMs < 0) return;
         const bool read = m_state != CLOSED && m_readyCost < kMaxReadyBytes;
         m_stream->Wait(read, m_state != CLOSED && m_queued > 0, timeoutMs);
     }

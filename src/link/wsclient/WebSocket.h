@@ -58,8 +58,11 @@ public:
 
     // Moves bytes: waits first when timeoutMs is not 0 (negative: no limit)
     // for input, for room to write queued output, or for interrupt(); then
-    // reads everything available and writes as much queued output as the
-    // socket takes. A read or write failure or the peer's close makes the
+    // reads what is available and writes as much queued output as the
+    // socket takes. What arrives is parsed at once: pings are answered and
+    // close frames honoured here, complete messages wait for dispatch()
+    // (reading pauses while 16 MiB of them wait). A read or write failure,
+    // the peer's close, or a send stalled for kSendStallMs makes the
     // connection CLOSED ("Connection error!" / "Connection closed!"). On a
     // CLOSED connection it only waits out a positive timeout.
     virtual void poll(int timeoutMs = 0) = 0;
@@ -74,13 +77,15 @@ public:
     virtual void close() = 0;
     virtual readyStateValues getReadyState() const = 0;
     // Hands each complete message received so far to the callback, in
-    // order, on the calling thread; answers pings, honours close frames.
+    // order, on the calling thread; also after the connection closed.
     virtual void _dispatch(Callback_Imp& callable) = 0;
     virtual void _dispatchBinary(BytesCallback_Imp& callable) = 0;
 
     // The waiting half of poll() on its own: returns once input is
     // readable, queued output can be written, interrupt() was called, or
-    // timeoutMs passed (negative: no limit). Reads and writes nothing.
+    // timeoutMs passed (negative: no limit). Reads and writes nothing. On a
+    // CLOSED connection, where nothing more can come, a negative timeout
+    // returns at once.
     virtual void wait(int timeoutMs) = 0;
     // Ends a wait() or a waiting poll() in progress at once, or else the
     // next one. Safe from any thread.
