@@ -86,20 +86,22 @@ TEST(WebSocketTest, FailedOpeningsSayWhyAndLeaveNoDescriptor) {
     struct Case {
         std::string answer;
         bool hangUp;
+        int timeoutMs;
         std::string error;  // %s: the URL
     } cases[] = {
-        {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, "ERROR: Got bad status connecting to %s: HTTP/1.1 200 OK\r\n"},
-        {std::string(1100, 'A'), false, "ERROR: Got invalid status line connecting to: %s\n"},
-        {"", true, ""},                                   // closed before the status line
-        {"HTTP/1.1 101 Switching\r\nA: b\r\n", true, ""},  // closed among the headers
-        {"", false, "ERROR: Timed out connecting to: %s\n"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, 10000,
+         "ERROR: Got bad status connecting to %s: HTTP/1.1 200 OK\r\n"},
+        {std::string(1100, 'A'), false, 10000, "ERROR: Got invalid status line connecting to: %s\n"},
+        {"", true, 10000, ""},                                   // closed before the status line
+        {"HTTP/1.1 101 Switching\r\nA: b\r\n", true, 10000, ""},  // closed among the headers
+        {"", false, 300, "ERROR: Timed out connecting to: %s\n"},   // never answers
     };
     for (const Case& c : cases) {
         const int fds = OpenFds();
         {
             RawWsPeer peer(c.answer, c.hangUp);
             OpenOptions options;
-            options.timeoutMs = 300;
+            options.timeoutMs = c.timeoutMs;
             ::testing::internal::CaptureStderr();
             EXPECT_EQ(Open(peer.Url("/p"), "", options), nullptr);
             EXPECT_EQ(::testing::internal::GetCapturedStderr(), Replace(c.error, peer.Url("/p")));
