@@ -34,6 +34,12 @@ inline constexpr std::size_t kMaxMessageBytes = 16u << 20;
 inline constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 inline constexpr int kSendStallMs = 10000;
 
+// Once this side's close frame is written, the connection stays CLOSING
+// until the peer's close frame or end of stream, or for this long: closing
+// the socket while the peer still sends would reset the connection and
+// could lose the close frame.
+inline constexpr int kCloseWaitMs = 2000;
+
 // The bound on opening a connection (name look-up, connect, TLS and the
 // upgrade handshake together).
 inline constexpr int kOpenTimeoutMs = 10000;
@@ -73,7 +79,7 @@ public:
     // Queues an empty ping.
     virtual void sendPing() = 0;
     // Queues a close frame (once) and turns CLOSING; later polls write it
-    // and then close the socket.
+    // and then close the socket (see kCloseWaitMs).
     virtual void close() = 0;
     virtual readyStateValues getReadyState() const = 0;
     // Hands each complete message received so far to the callback, in
