@@ -6,7 +6,8 @@
 // "ws://host[:port][/path]" opens a plain TCP connection, "wss://..." a TLS
 // one (certificate and host name verified against the system store, or the
 // CA file named by QUORVIN_CA_FILE). Opening failures and connection losses
-// are written as lines to stderr; nothing is thrown.
+// are written as lines to stderr; nothing is thrown. Destroying a
+// connection closes its socket at once.
 //
 // Thread safety: one connection has no lock of its own. Its owner
 // serialises every call, with two exceptions made for an owner that polls
