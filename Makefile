@@ -47,7 +47,7 @@ fuzz: deps
 	  mkdir -p $(BUILD)-fuzz/corpus/$$t $(BUILD)-fuzz/findings; \
 	  cp tests/fuzz/corpus/$$t/* $(BUILD)-fuzz/corpus/$$t/; \
 	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
-	  $(BUILD)-fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+	  $(BUILD)-fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -verbosity=0 -print_final_stats=1 \
 	    -artifact_prefix=$(BUILD)-fuzz/findings/$$t- $(BUILD)-fuzz/corpus/$$t; \
 	done
 
