@@ -6,7 +6,7 @@ WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 CTEST := ctest --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps configure build test run clean asan tsan bench
+.PHONY: all deps configure build test run clean asan tsan fuzz bench
 
 all: build
 
@@ -35,6 +35,22 @@ tsan: deps
 	@cmake --build $(BUILD)-tsan
 	cd $(BUILD)-tsan && $(CTEST) -L 'unit|integration'
 
+# The WebSocket client's frame parser and handshake reader under libFuzzer
+# (clang, with ASan and UBSan), each for FUZZ_SECONDS on a copy of its seed
+# corpus in the build folder; any finding fails.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := FrameParserFuzz HandshakeFuzz
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -G Ninja -DQUORVIN_WERROR=$(WERROR) -DQUORVIN_FUZZ=ON -DQUORVIN_GUI=OFF -DQUORVIN_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(BUILD)-fuzz --target $(FUZZ_TARGETS)
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD)-fuzz/corpus/$$t $(BUILD)-fuzz/findings; \
+	  cp tests/fuzz/corpus/$$t/* $(BUILD)-fuzz/corpus/$$t/; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  $(BUILD)-fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -verbosity=0 -print_final_stats=1 \
+	    -artifact_prefix=$(BUILD)-fuzz/findings/$$t- $(BUILD)-fuzz/corpus/$$t; \
+	done
+
 bench: build
 	@echo "Benchmarks are in $(BUILD)/bench; see bench/README.md"
 
@@ -43,4 +59,4 @@ run: build
 	$(BUILD)/quorvin
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

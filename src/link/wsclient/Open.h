@@ -14,6 +14,7 @@ struct OpenOptions {
     bool mask = true;
     int timeoutMs = kOpenTimeoutMs;
     int sendStallMs = kSendStallMs;
+    int closeWaitMs = kCloseWaitMs;
     std::size_t maxQueuedBytes = kMaxQueuedBytes;
 };
 

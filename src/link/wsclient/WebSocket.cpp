@@ -38,7 +38,7 @@ class _RealWebSocket final : public WebSocket, private FrameSink {
 public:
     _RealWebSocket(std::unique_ptr<Stream> stream, const OpenOptions& options)
         : m_stream(std::move(stream)), m_mask(options.mask), m_stallMs(options.sendStallMs),
-          m_maxQueued(options.maxQueuedBytes) {}
+          m_closeWaitMs(options.closeWaitMs), m_maxQueued(options.maxQueuedBytes) {}
 
     ~_RealWebSocket() override = default;  // the stream closes its socket
 
@@ -54,10 +54,12 @@ public:
         if (m_failPending) return Fail("Connection error!\n");
         Receive();
         Transmit();
-        if (m_state == CLOSING && m_queued == 0) {
-            m_stream->Close();
-            m_state = CLOSED;
+        if (m_state != CLOSING || m_queued != 0) return;
+        if (!m_closeSent) {
+            m_closeSent = true;
+            m_closeDeadline = Clock::now() + std::chrono::milliseconds(m_closeWaitMs);
         }
+        if (m_peerClosed || Clock::now() >= m_closeDeadline) End();
     }
 
     void send(const std::string& message) override {
@@ -97,6 +99,11 @@ public:
     }
 
     void wait(int timeoutMs) override {
+        if (m_state == CLOSED && timeoutMs < 0) return;
+        if (m_closeSent && m_state == CLOSING) {  // wake for the end of the close wait
+            const int left = RemainingMs(m_closeDeadline) + 1;
+            if (timeoutMs < 0 || timeoutMs > left) timeoutMs = left;
+        }
         const bool read = m_state != CLOSED && m_readyCost < kMaxReadyBytes;
         m_stream->Wait(read, m_state != CLOSED && m_queued > 0, timeoutMs);
     }
@@ -108,6 +115,11 @@ public:
     bool messageTooBig() const override { return m_tooBig; }
 
 private:
+    void End() {
+        m_stream->Close();
+        m_state = CLOSED;
+    }
+
     void Fail(const char* line) {
         m_stream->Close();
         m_state = CLOSED;
@@ -123,6 +135,7 @@ private:
             std::size_t n = 0;
             const Io io = m_stream->Read(m_chunk, sizeof m_chunk, n);
             if (io == Io::WouldBlock) return;
+            if (io != Io::Ok && m_closeSent) return End();  // the peer ends its side after our close frame
             if (io != Io::Ok) return Fail(io == Io::Closed ? "Connection closed!\n" : "Connection error!\n");
             total += n;
             if (!m_parser.Broken()) m_parser.Feed(m_chunk, n, *this);  // once broken, read only to see the end
@@ -180,7 +193,10 @@ private:
         m_ready.push_back(std::move(message));
     }
     void OnPing(const std::vector<std::uint8_t>& payload) override { Queue(kPong, payload.data(), payload.size()); }
-    void OnClose() override { close(); }
+    void OnClose() override {
+        m_peerClosed = true;
+        close();
+    }
     void OnError(FrameError error) override {
         if (error == FrameError::TooBig) {
             m_tooBig = true;
@@ -196,12 +212,16 @@ private:
     std::unique_ptr<Stream> m_stream;
     const bool m_mask;
     const int m_stallMs;
+    const int m_closeWaitMs;
     const std::size_t m_maxQueued;
     // Read by wait() while another thread may queue a send.
     std::atomic<readyStateValues> m_state{OPEN};
     std::atomic<std::size_t> m_queued{0};
     std::atomic<bool> m_failPending{false};
     bool m_tooBig = false;
+    bool m_peerClosed = false;  // its close frame arrived
+    bool m_closeSent = false;   // ours is written
+    Clock::time_point m_closeDeadline;
 
     FrameParser m_parser;
     std::deque<std::vector<std::uint8_t>> m_ready;

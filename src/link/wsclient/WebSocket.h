@@ -6,7 +6,8 @@
 // "ws://host[:port][/path]" opens a plain TCP connection, "wss://..." a TLS
 // one (certificate and host name verified against the system store, or the
 // CA file named by QUORVIN_CA_FILE). Opening failures and connection losses
-// are written as lines to stderr; nothing is thrown.
+// are written as lines to stderr; nothing is thrown. Destroying a
+// connection closes its socket at once.
 //
 // Thread safety: one connection has no lock of its own. Its owner
 // serialises every call, with two exceptions made for an owner that polls
@@ -34,6 +35,12 @@ inline constexpr std::size_t kMaxMessageBytes = 16u << 20;
 inline constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 inline constexpr int kSendStallMs = 10000;
 
+// Once this side's close frame is written, the connection stays CLOSING
+// until the peer's close frame or end of stream, or for this long: closing
+// the socket while the peer still sends would reset the connection and
+// could lose the close frame.
+inline constexpr int kCloseWaitMs = 2000;
+
 // The bound on opening a connection (name look-up, connect, TLS and the
 // upgrade handshake together).
 inline constexpr int kOpenTimeoutMs = 10000;
@@ -58,8 +65,11 @@ public:
 
     // Moves bytes: waits first when timeoutMs is not 0 (negative: no limit)
     // for input, for room to write queued output, or for interrupt(); then
-    // reads everything available and writes as much queued output as the
-    // socket takes. A read or write failure or the peer's close makes the
+    // reads what is available and writes as much queued output as the
+    // socket takes. What arrives is parsed at once: pings are answered and
+    // close frames honoured here, complete messages wait for dispatch()
+    // (reading pauses while 16 MiB of them wait). A read or write failure,
+    // the peer's close, or a send stalled for kSendStallMs makes the
     // connection CLOSED ("Connection error!" / "Connection closed!"). On a
     // CLOSED connection it only waits out a positive timeout.
     virtual void poll(int timeoutMs = 0) = 0;
@@ -70,17 +80,19 @@ public:
     // Queues an empty ping.
     virtual void sendPing() = 0;
     // Queues a close frame (once) and turns CLOSING; later polls write it
-    // and then close the socket.
+    // and then close the socket (see kCloseWaitMs).
     virtual void close() = 0;
     virtual readyStateValues getReadyState() const = 0;
     // Hands each complete message received so far to the callback, in
-    // order, on the calling thread; answers pings, honours close frames.
+    // order, on the calling thread; also after the connection closed.
     virtual void _dispatch(Callback_Imp& callable) = 0;
     virtual void _dispatchBinary(BytesCallback_Imp& callable) = 0;
 
     // The waiting half of poll() on its own: returns once input is
     // readable, queued output can be written, interrupt() was called, or
-    // timeoutMs passed (negative: no limit). Reads and writes nothing.
+    // timeoutMs passed (negative: no limit). Reads and writes nothing. On a
+    // CLOSED connection, where nothing more can come, a negative timeout
+    // returns at once.
     virtual void wait(int timeoutMs) = 0;
     // Ends a wait() or a waiting poll() in progress at once, or else the
     // next one. Safe from any thread.

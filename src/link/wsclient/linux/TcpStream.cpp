@@ -164,7 +164,17 @@ public:
         [[maybe_unused]] const ssize_t r = ::write(m_wake.get(), &one, sizeof one);
     }
 
-    void Close() override { m_fd.Reset(); }
+    // Closing with unread input would make the kernel reset the connection
+    // and drop output not yet sent (the close frame): the output is ended
+    // first and the input read away, within a bound.
+    void Close() override {
+        if (m_fd.get() < 0) return;
+        ::shutdown(m_fd.get(), SHUT_WR);
+        char sink[65536];
+        for (int i = 0; i < 64 && ::recv(m_fd.get(), sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+        }
+        m_fd.Reset();
+    }
 
 private:
     Fd m_fd;

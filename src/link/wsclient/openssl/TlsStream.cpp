@@ -9,6 +9,7 @@
 #include <openssl/x509v3.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "link/wsclient/Handshake.h"
 #include "link/wsclient/Stream.h"
@@ -29,9 +30,10 @@ struct MethodDeleter {
 using CtxPtr = std::unique_ptr<SSL_CTX, CtxDeleter>;
 using SslPtr = std::unique_ptr<SSL, SslDeleter>;
 
-// The last OpenSSL error as text.
-std::string LastError() {
-    const unsigned long code = ERR_peek_last_error();
+// The first OpenSSL error queued, the root of the rest, as text.
+std::string FirstError() {
+    const unsigned long code = ERR_peek_error();
+    if (ERR_SYSTEM_ERROR(code)) return std::strerror(ERR_GET_REASON(code));
     const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
     return reason != nullptr ? reason : "unknown error";
 }
@@ -186,7 +188,7 @@ bool TlsStream::Handshake(const std::string& host, Clock::time_point deadline, s
     }
     const std::string reason = m_lastIo == Io::Closed   ? "connection closed"
                                : m_lastIo == Io::Failed ? "connection error"
-                                                        : LastError();
+                                                        : FirstError();
     error = Format("ERROR: TLS handshake with %s failed: %s\n", host.c_str(), reason.c_str());
     return false;
 }
@@ -201,7 +203,7 @@ std::unique_ptr<Stream> OpenTls(std::unique_ptr<Stream> inner, const std::string
     bool ok = ctx && SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION) == 1;
     if (ok && caFile != nullptr && *caFile != '\0') {
         if (SSL_CTX_load_verify_locations(ctx.get(), caFile, nullptr) != 1) {
-            error = Format("ERROR: Could not load CA file %s: %s\n", caFile, LastError().c_str());
+            error = Format("ERROR: Could not load CA file %s: %s\n", caFile, FirstError().c_str());
             return nullptr;
         }
     } else if (ok) {
@@ -215,7 +217,7 @@ std::unique_ptr<Stream> OpenTls(std::unique_ptr<Stream> inner, const std::string
         ok = tls->Setup(host);
     }
     if (!ok) {
-        error = Format("ERROR: TLS setup failed: %s\n", LastError().c_str());
+        error = Format("ERROR: TLS setup failed: %s\n", FirstError().c_str());
         return nullptr;
     }
     if (!tls->Handshake(host, deadline, error)) return nullptr;
