@@ -171,6 +171,9 @@ TEST(WsHandshakeTest, BadUrlsAndSizeLimits) {
         EXPECT_FALSE(ParseUrl(c.url, c.origin, error).has_value()) << c.url;
         EXPECT_EQ(error, c.error);
     }
+    // 2^32 + 80 must not wrap to port 80.
+    std::string error;
+    EXPECT_NE(ParseUrl("ws://h:4294967376/x", "", error).value_or(Target{}).port, 80);
 }
 
 TEST(WsHandshakeTest, AnswerReaderStopsWhereTheAnswerDoes) {
@@ -189,6 +192,9 @@ TEST(WsHandshakeTest, AnswerReaderStopsWhereTheAnswerDoes) {
          "ERROR: Got bad status connecting to ws://h/: HTTP/1.1 200 OK\r\n"},
         {"HTTP/1.0 101\n", ResponseReader::Step::Failed, 13,
          "ERROR: Got bad status connecting to ws://h/: HTTP/1.0 101\n"},
+        // 2^32 + 101 must not wrap to 101.
+        {"HTTP/1.1 4294967397\r\n", ResponseReader::Step::Failed, 21,
+         "ERROR: Got bad status connecting to ws://h/: HTTP/1.1 4294967397\r\n"},
         {longLine + "\r\n", ResponseReader::Step::Failed, 1023,
          "ERROR: Got invalid status line connecting to: ws://h/\n"},
     };

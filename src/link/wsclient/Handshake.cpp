@@ -46,18 +46,19 @@ std::optional<Target> ParseUrl(const std::string& url, const std::string& origin
         t.tls = true;
         t.port = 443;
     }
-    // The URL is shorter than these buffers, so no field can overflow them.
+    // The URL is shorter than these buffers, so no field can overflow them;
+    // numbers are read to 9 digits at most, so none overflows int.
     char host[kMaxUrl] = {};
     char path[kMaxUrl] = {};
     int port = 0;
     bool parsed = false;
     if (rest != nullptr) {
-        if (std::sscanf(rest, "%511[^:/]:%d/%511s", host, &port, path) == 3) {
+        if (std::sscanf(rest, "%511[^:/]:%9d/%511s", host, &port, path) == 3) {
             t.port = port;
             parsed = true;
         } else if (std::sscanf(rest, "%511[^:/]/%511s", host, path) == 2) {
             parsed = true;
-        } else if (std::sscanf(rest, "%511[^:/]:%d", host, &port) == 2) {
+        } else if (std::sscanf(rest, "%511[^:/]:%9d", host, &port) == 2) {
             t.port = port;
             path[0] = '\0';
             parsed = true;
@@ -108,8 +109,8 @@ ResponseReader::Step ResponseReader::EndOfLine() {
         m_error = Format("ERROR: Got invalid status line connecting to: %s\n", m_url.c_str());
         return Step::Failed;
     }
-    int status = 0;
-    if (std::sscanf(m_line, "HTTP/1.1 %d", &status) != 1 || status != 101) {
+    int status = 0;  // 9 digits at most: "HTTP/1.1 4294967397" is no 101
+    if (std::sscanf(m_line, "HTTP/1.1 %9d", &status) != 1 || status != 101) {
         m_error = Format("ERROR: Got bad status connecting to %s: %s", m_url.c_str(), m_line);
         return Step::Failed;
     }
