@@ -6,7 +6,7 @@ WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 CTEST := ctest --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps configure build test run clean asan tsan fuzz bench
+.PHONY: all deps configure build test run clean asan tsan tsan-link tsan-configure fuzz bench
 
 all: build
 
@@ -30,10 +30,20 @@ asan: deps
 	@cmake --build $(BUILD)-asan
 	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST) -L 'unit|integration'
 
-tsan: deps
-	@cmake -S . -B $(BUILD)-tsan -G Ninja -DQUORVIN_TSAN=ON -DQUORVIN_BENCH=OFF -DQUORVIN_GUI=OFF >/dev/null
+tsan: tsan-configure
 	@cmake --build $(BUILD)-tsan
 	cd $(BUILD)-tsan && $(CTEST) -L 'unit|integration'
+
+# The link tests alone (both links, the WebSocket client, the command set
+# over both links) under ThreadSanitizer: what CI runs. Any report fails.
+TSAN_LINK_TESTS := test_message test_link_tcp test_link_ws test_wsclient test_wsclient_unit test_commands
+tsan-link: tsan-configure
+	@cmake --build $(BUILD)-tsan --target $(TSAN_LINK_TESTS)
+	@set -e; cd $(BUILD)-tsan && for t in $(TSAN_LINK_TESTS); do \
+	  echo "tsan: $$t"; TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ./$$t --gtest_brief=1; done
+
+tsan-configure: deps
+	@cmake -S . -B $(BUILD)-tsan -G Ninja -DQUORVIN_TSAN=ON -DQUORVIN_BENCH=OFF -DQUORVIN_GUI=OFF >/dev/null
 
 # The WebSocket client's frame parser and handshake reader under libFuzzer
 # (clang, with ASan and UBSan), each for FUZZ_SECONDS on a copy of its seed
