@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "RoundTrips.h"
 #include "TempDir.h"
 #include "fixtures/HeadlessPageWindow.h"
 #include "link/ChatManager.h"
@@ -87,11 +88,6 @@ double RoundTripUs(LoopbackServer& server) {
     return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
 }
 
-double Percentile(std::vector<double>& us, int p) {
-    std::sort(us.begin(), us.end());
-    return us[std::min(us.size() - 1, us.size() * static_cast<std::size_t>(p) / 100)];
-}
-
 void InFlight(benchmark::State& state, LoopbackServer& server) {
     const int batch = static_cast<int>(state.range(0));
     std::string burst;
@@ -124,30 +120,12 @@ void BM_RoundTripLinkVsEcho(benchmark::State& state) {
         return state.SkipWithError("peers not connected");
     }
     const bool withWindow = state.range(0) != 0;
-    std::size_t traces = 0;
     if (withWindow) {
         link.window.WaitFor([](const std::vector<std::string>& all) { return !all.empty(); });  // the registration
-        traces = 1;
     }
-    std::vector<double> echoUs, linkUs;
-    for (auto _ : state) {
-        const double e = RoundTripUs(echoServer);
-        const double l = RoundTripUs(linkServer);
-        if (e < 0 || l < 0) return state.SkipWithError("no answer");
-        if (withWindow) {
-            traces += 2;  // received and sent
-            state.PauseTiming();
-            link.window.WaitFor([traces](const std::vector<std::string>& all) { return all.size() >= traces; });
-            state.ResumeTiming();
-        }
-        echoUs.push_back(e);
-        linkUs.push_back(l);
-    }
-    state.counters["echo_p50_us"] = Percentile(echoUs, 50);
-    state.counters["echo_p99_us"] = Percentile(echoUs, 99);
-    state.counters["link_p50_us"] = Percentile(linkUs, 50);
-    state.counters["link_p99_us"] = Percentile(linkUs, 99);
-    state.counters["p50_ratio"] = Percentile(linkUs, 50) / Percentile(echoUs, 50);
+    bench::EchoVsLink(
+        state, [&] { return RoundTripUs(echoServer); }, [&] { return RoundTripUs(linkServer); },
+        withWindow ? &link.window : nullptr, 1);
 }
 
 void BM_EchoInFlight(benchmark::State& state) {

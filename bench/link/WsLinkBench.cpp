@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "RoundTrips.h"
 #include "TempDir.h"
 #include "fixtures/HeadlessPageWindow.h"
 #include "link/WsChatManager.h"
@@ -182,11 +183,6 @@ double RoundTripUs(ServerEnd& server) {
     return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
 }
 
-double Percentile(std::vector<double>& us, int p) {
-    std::sort(us.begin(), us.end());
-    return us[std::min(us.size() - 1, us.size() * static_cast<std::size_t>(p) / 100)];
-}
-
 void InFlight(benchmark::State& state, ServerEnd& server) {
     const int batch = static_cast<int>(state.range(0));
     std::int64_t done = 0;
@@ -215,26 +211,9 @@ void BM_RoundTripLinkVsEcho(benchmark::State& state) {
     accept.join();
     std::string registration;
     if (!link.started || !linkServer.Next(registration)) return state.SkipWithError("link not connected");
-    std::size_t traces = 1;  // the registration's
-    std::vector<double> echoUs, linkUs;
-    for (auto _ : state) {
-        const double e = RoundTripUs(echoServer);
-        const double l = RoundTripUs(linkServer);
-        if (e < 0 || l < 0) return state.SkipWithError("no answer");
-        if (withWindow) {
-            traces += 2;  // received and sent
-            state.PauseTiming();
-            link.window.WaitFor([traces](const std::vector<std::string>& all) { return all.size() >= traces; });
-            state.ResumeTiming();
-        }
-        echoUs.push_back(e);
-        linkUs.push_back(l);
-    }
-    state.counters["echo_p50_us"] = Percentile(echoUs, 50);
-    state.counters["echo_p99_us"] = Percentile(echoUs, 99);
-    state.counters["link_p50_us"] = Percentile(linkUs, 50);
-    state.counters["link_p99_us"] = Percentile(linkUs, 99);
-    state.counters["p50_ratio"] = Percentile(linkUs, 50) / Percentile(echoUs, 50);
+    bench::EchoVsLink(
+        state, [&] { return RoundTripUs(echoServer); }, [&] { return RoundTripUs(linkServer); },
+        withWindow ? &link.window : nullptr, 1);  // the registration's trace
 }
 
 void BM_EchoInFlight(benchmark::State& state) {
