@@ -148,6 +148,9 @@ function OnDlgInit(p) {
   $('wsUrl').value = param.wsUrl || '';
   $('clientName').textContent = param.clientName || '（下次启动时显示）';
   $('clientId').textContent = param.clientId || '—';
+  // An unattended workstation connects by itself ("autoConnect": "tcp" or "ws").
+  if (param.autoConnect === 'tcp') startTcp();
+  else if (param.autoConnect === 'ws') startWs();
 }
 
 document.addEventListener('DOMContentLoaded', function () {

@@ -17,6 +17,7 @@
 #include "TempDir.h"
 #include "commands/PrintTaskRunner.h"
 #include "fixtures/CupsFixture.h"
+#include "fixtures/PrivateScheduler.h"
 #include "fixtures/HeadlessPageWindow.h"
 #include "fixtures/LoopbackHttpServer.h"
 #include "fixtures/TestImages.h"
@@ -34,36 +35,9 @@ using testing::HttpConnection;
 using testing::LoopbackHttpServer;
 using testing::SeenRequest;
 
-// The scheduler for the whole run.
-class Scheduler {
-public:
-    Scheduler() {
-        if (std::getenv("QUORVIN_CUPS_ENV") == nullptr) {
-            m_dir = (m_root.path() + "/cups");
-            const std::string start = std::string(QUORVIN_CUPS_SCRIPT) + " start " + testing::ShellQuote(m_dir);
-            if (testing::RunCommand(start + " >/dev/null 2>&1") != 0) return;
-            ::setenv("QUORVIN_CUPS_ENV", (m_dir + "/env").c_str(), 1);
-            m_started = true;
-        }
-        m_ok = testing::UseCupsFixture(m_fixture);
-    }
-    ~Scheduler() {
-        if (m_started) testing::RunCommand(std::string(QUORVIN_CUPS_SCRIPT) + " stop " + testing::ShellQuote(m_dir));
-    }
-    bool ok() const { return m_ok; }
-    const testing::CupsFixture& fixture() const { return m_fixture; }
-
-private:
-    testing::TempDir m_root;
-    std::string m_dir;
-    bool m_started = false;
-    bool m_ok = false;
-    testing::CupsFixture m_fixture;
-};
-
 // Everything the benchmarks share: the scheduler, the image and its server.
 struct Setup {
-    Scheduler scheduler;
+    testing::PrivateScheduler scheduler{QUORVIN_CUPS_SCRIPT};
     testing::TempDir dir;
     std::string jpeg = testing::MakeJpeg(4000, 3000, 90, true);
     LoopbackHttpServer images{[this](const SeenRequest&, HttpConnection& c) { c.Respond(200, jpeg, "image/jpeg"); }};
