@@ -33,6 +33,7 @@ struct CChatSocket::Connection {
     TcpSocket socket;
     Event receiveStop, receiveGo, heartbeatStop, heartbeatGo;
     std::atomic<bool> lost{false};
+    MessageFramer framer;  // bytes after the last delimiter, for this connection only
 };
 
 CChatSocket::CChatSocket(CChatManager& owner, std::string address, int port, const ChatTimings& timings)
@@ -251,7 +252,7 @@ bool CChatSocket::ReceiveOnce(Connection& conn) {
     // An orderly close (0 bytes) is a loss like an error: never spin on it.
     const long n = conn.socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size());
     if (n <= 0) return false;
-    m_framer.Feed(
+    conn.framer.Feed(
         m_receiveBuffer.data(), static_cast<std::size_t>(n),
         [this](const std::string& message) { m_owner.DispatchCommand(message); },
         [this] { m_owner.NotifyPage(OversizeNotice()); });

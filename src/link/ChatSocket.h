@@ -2,8 +2,9 @@
 // address while wanted (supervisor thread, one connect thread per attempt),
 // and runs a heartbeat and a receive thread per established connection.
 //
-// Every connection has its own socket and its own stop/go events, so ending
-// an old connection never touches a newer one. Sockets are shut down (which
+// Every connection has its own socket, stop/go events and framing state, so
+// ending an old connection never touches a newer one, and the unfinished
+// message of a dropped connection is discarded with it. Sockets are shut down (which
 // wakes their blocked calls) and closed only when no thread uses them.
 #pragma once
 
@@ -97,10 +98,10 @@ private:
     // m_mutex where both are held.
     std::mutex m_sendMutex;
 
-    // One receiver at a time owns the pending bytes: an old connection's
-    // receive thread finishes its chunk before a new one reads.
+    // One receiver at a time: an old connection's receive thread finishes
+    // its chunk (and the commands in it) before a new one reads. The
+    // pending bytes are each connection's own (Connection::framer).
     std::mutex m_receiveMutex;
-    MessageFramer m_framer;
     std::vector<char> m_receiveBuffer;
 
     std::mutex m_workerMutex;
