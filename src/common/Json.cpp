@@ -7,16 +7,121 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/Utf8.h"
+
 namespace quorvin {
 
 void JsonDeleter::operator()(cJSON* item) const { cJSON_Delete(item); }
 
-JsonPtr ParseJson(std::string_view text) {
+JsonPtr ParseJson(std::string_view text, std::size_t* end) {
     if (text.empty()) return nullptr;
     // cJSON would skip a UTF-8 byte-order mark; the agent's texts never carry
     // one, and a file that starts with one is not taken as JSON.
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") return nullptr;
-    return JsonPtr(cJSON_ParseWithLengthOpts(text.data(), text.size(), nullptr, 0));
+    const char* stop = nullptr;
+    JsonPtr doc(cJSON_ParseWithLengthOpts(text.data(), text.size(), &stop, 0));
+    if (doc && end != nullptr) *end = static_cast<std::size_t>(stop - text.data());
+    return doc;
+}
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// One number as cJSON took it (strtod's forms over [0-9+-.eE]), in strict form.
+std::size_t StrictNumber(std::string_view text, std::size_t at, std::string& out) {
+    const auto digitsFrom = [&](std::size_t from) {
+        while (from < text.size() && IsDigit(text[from])) ++from;
+        return from;
+    };
+    if (text[at] == '-') out.push_back(text[at++]);
+    const std::size_t intEnd = digitsFrom(at);
+    const std::string_view whole = text.substr(at, intEnd - at);
+    const std::size_t first = whole.find_first_not_of('0');
+    if (first == std::string_view::npos) {
+        out.push_back('0');  // "00" or no digits at all (".5")
+    } else {
+        out.append(whole.substr(first));
+    }
+    at = intEnd;
+    if (at < text.size() && text[at] == '.') {
+        out.push_back(text[at++]);
+        const std::size_t end = digitsFrom(at);
+        if (end == at) out.push_back('0');
+        out.append(text.substr(at, end - at));
+        at = end;
+    }
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        out.push_back(text[at++]);
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) out.push_back(text[at++]);
+        const std::size_t end = digitsFrom(at);
+        if (end == at) out.push_back('0');
+        out.append(text.substr(at, end - at));
+        at = end;
+    }
+    return at;
+}
+
+// One string from its opening quote; returns the offset past its closing one.
+std::size_t StrictString(std::string_view text, std::size_t at, std::string& out) {
+    out.push_back(text[at++]);
+    while (at < text.size()) {
+        const char c = text[at];
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"') {
+            out.push_back(c);
+            return at + 1;
+        }
+        if (c == '\\' && at + 1 < text.size() &&
+            std::string_view("\"\\/bfnrtu").find(text[at + 1]) != std::string_view::npos) {
+            out.append(text.substr(at, 2));  // the parser checked what follows \u
+            at += 2;
+        } else if (c == '\\') {
+            out += "\\\\";
+            ++at;
+        } else if (u < 0x20) {
+            out += JsonEscape(text.substr(at, 1));
+            ++at;
+        } else {
+            const std::size_t len = Utf8SequenceLength(text, at);
+            if (len == 0) {
+                out.append(kReplacementCharacter);
+                ++at;
+            } else {
+                out.append(text.substr(at, len));
+                at += len;
+            }
+        }
+    }
+    out.push_back('"');  // unterminated: never from the parser, closed all the same
+    return at;
+}
+
+}  // namespace
+
+std::string StrictJsonText(std::string_view value) {
+    std::string out;
+    out.reserve(value.size() + 16);
+    std::size_t at = 0;
+    while (at < value.size()) {
+        const char c = value[at];
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"') {
+            at = StrictString(value, at, out);
+        } else if (c == '-' || IsDigit(c)) {
+            at = StrictNumber(value, at, out);
+        } else if (u <= 0x20 && c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+            out.push_back(' ');  // the parser's blanks are every byte up to 0x20
+            ++at;
+        } else if (u >= 0x80) {
+            out.append(kReplacementCharacter);  // never outside strings from the parser
+            ++at;
+        } else {
+            out.push_back(c);
+            ++at;
+        }
+    }
+    return out;
 }
 
 const cJSON* GetJsonMember(const cJSON* obj, const char* name) {
