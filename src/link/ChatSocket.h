@@ -1,6 +1,10 @@
-// CChatSocket: the TCP link's connection object. It keeps dialling one
-// address while wanted (supervisor thread, one connect thread per attempt),
-// and runs a heartbeat and a receive thread per established connection.
+// CChatSocket: the TCP link's connection object. It keeps dialling the
+// manager's current server while wanted (supervisor thread, one connect
+// thread per attempt: a later Start re-targets the next attempt, and a name
+// is looked up anew at each), and runs a heartbeat and a receive thread per
+// established connection. Failures and losses are written to stderr, one
+// line each (common/Log.h); a connect failure repeated attempt after
+// attempt only once.
 //
 // Every connection has its own socket, stop/go events and framing state, so
 // ending an old connection never touches a newer one, and the unfinished
@@ -30,12 +34,13 @@ struct ChatTimings {
     int heartbeatMs = 60000;       // between heartbeat bytes
     int reconnectMs = 500;         // between the supervisor's looks at the link
     int connectTimeoutMs = 20000;  // one connect attempt
+    int lookupTimeoutMs = 5000;    // the resolver's wait for each query when the server is a name
     int sendTimeoutMs = 10000;     // a send that makes no progress for this long drops the connection
 };
 
 class CChatSocket {
 public:
-    CChatSocket(CChatManager& owner, std::string address, int port, const ChatTimings& timings);
+    CChatSocket(CChatManager& owner, const ChatTimings& timings);
     // Ends every thread of the link before the storage goes.
     ~CChatSocket();
     CChatSocket(const CChatSocket&) = delete;
@@ -55,7 +60,6 @@ public:
     void Close();
 
     bool IsConnected() const;
-    const std::string& Address() const { return m_address; }
 
 private:
     struct Connection;
@@ -66,9 +70,14 @@ private:
 
     void StartAttemptLocked();
     void Retire(const std::shared_ptr<Connection>& conn);
-    void LoseConnection(const std::shared_ptr<Connection>& conn);
+    // Drops conn; when it was the current connection (not one this side
+    // ended), says so on stderr with why.
+    void LoseConnection(const std::shared_ptr<Connection>& conn, const std::string& why);
     bool SendOn(const std::shared_ptr<Connection>& conn, const char* data, std::size_t size);
-    bool ParseAddress(std::uint32_t& address) const;
+    // Resolves and connects to server:port; false with why on failure.
+    bool Dial(const std::string& server, int port, Connection& conn, const std::atomic<bool>& cancel,
+              std::string& why) const;
+    bool ParseAddress(const std::string& dotted, std::uint32_t& address) const;
 
     void Spawn(std::function<void()> fn);
     void ReapFinished();
@@ -78,11 +87,9 @@ private:
     void ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel);
     void HeartbeatProc(std::shared_ptr<Connection> conn);
     void ReceiveProc(std::shared_ptr<Connection> conn);
-    bool ReceiveOnce(Connection& conn);
+    bool ReceiveOnce(Connection& conn, std::string& why);
 
     CChatManager& m_owner;
-    const std::string m_address;
-    const int m_port;
     const ChatTimings m_timings;
 
     // Link state, read by the supervisor and written by every thread.
@@ -93,6 +100,7 @@ private:
     std::uint64_t m_generation = 0;
     std::shared_ptr<std::atomic<bool>> m_attemptCancel;
     std::shared_ptr<Connection> m_current;
+    std::string m_lastConnectFailure;  // said once until it changes or a connection is made
 
     // One sender at a time, so frames never interleave. Taken before
     // m_mutex where both are held.
