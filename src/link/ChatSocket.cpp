@@ -44,6 +44,8 @@ struct CChatSocket::Connection {
     std::string peer;      // "10.0.0.5:9100", and the name it was looked up by, for diagnostics
 };
 
+thread_local CChatSocket::Answering CChatSocket::t_answering;
+
 CChatSocket::CChatSocket(CChatManager& owner, const ChatTimings& timings)
     : m_owner(owner),
       m_timings(timings),
@@ -127,12 +129,19 @@ void CChatSocket::LoseConnection(const std::shared_ptr<Connection>& conn, const 
 
 bool CChatSocket::Send(const std::string& frame) {
     std::shared_ptr<Connection> conn;
-    {
+    if (t_answering.socket == this) {
+        conn = t_answering.conn;
+    } else {
         std::lock_guard<std::mutex> lock(m_mutex);
         conn = m_current;
     }
+    const std::string what = "message of " + std::to_string(frame.size() - 1) + " bytes not sent: ";
     if (!conn) {
-        LogFailure(kLogArea, "message of " + std::to_string(frame.size() - 1) + " bytes not sent: not connected");
+        LogFailure(kLogArea, what + "not connected");
+        return false;
+    }
+    if (conn->lost.load()) {
+        LogFailure(kLogArea, what + "its connection to " + conn->peer + " has ended");
         return false;
     }
     return SendOn(conn, frame.data(), frame.size());
@@ -293,24 +302,31 @@ void CChatSocket::HeartbeatProc(std::shared_ptr<Connection> conn) {
 void CChatSocket::ReceiveProc(std::shared_ptr<Connection> conn) {
     RunWhileGo(conn->receiveStop, conn->receiveGo, [this, &conn] {
         std::string why;
-        if (ReceiveOnce(*conn, why)) return true;
+        if (ReceiveOnce(conn, why)) return true;
         LoseConnection(conn, why);
         return false;
     });
     m_owner.OnDisconnected();
 }
 
-bool CChatSocket::ReceiveOnce(Connection& conn, std::string& why) {
+bool CChatSocket::ReceiveOnce(const std::shared_ptr<Connection>& conn, std::string& why) {
     std::lock_guard<std::mutex> lock(m_receiveMutex);
-    if (conn.lost.load()) return false;
+    if (conn->lost.load()) return false;
     // An orderly close (0 bytes) is a loss like an error: never spin on it.
-    const long n = conn.socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size(), &why);
+    const long n = conn->socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size(), &why);
     if (n <= 0) return false;
-    conn.framer.Feed(
+    conn->framer.Feed(
         m_receiveBuffer.data(), static_cast<std::size_t>(n),
-        [this](const std::string& message) { m_owner.DispatchCommand(message); },
+        [this, &conn](const std::string& message) {
+            // Ended under us (Stop, Start, a failed send): the rest of the
+            // chunk goes unanswered, as its replies could go nowhere.
+            if (conn->lost.load()) return;
+            t_answering = {this, conn};
+            m_owner.DispatchCommand(message);
+            t_answering = {};
+        },
         [this, &conn] {
-            LogFailure(kLogArea, "message from " + conn.peer + " over " +
+            LogFailure(kLogArea, "message from " + conn->peer + " over " +
                                      std::to_string(MessageFramer::kMaxMessage >> 20) + " MiB dropped");
             m_owner.NotifyPage(OversizeNotice());
         });

@@ -52,9 +52,11 @@ public:
     // Disconnects a connected link (no further attempts until the next
     // StartAttempt); on a link that is not connected it changes nothing.
     void Disconnect();
-    // Sends one framed message on the current connection; false when there
-    // is none or the send failed (the connection is then dropped, since the
-    // peer may hold half a frame).
+    // Sends one framed message on the current connection, or, from a
+    // receive thread answering a command, on the connection the command came
+    // on (never on a newer one, which may lead to another server). False
+    // when there is none or the send failed (the connection is then
+    // dropped, since the peer may hold half a frame).
     bool Send(const std::string& frame);
     // Ends every thread; later calls do nothing. The destructor calls it.
     void Close();
@@ -87,7 +89,15 @@ private:
     void ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel);
     void HeartbeatProc(std::shared_ptr<Connection> conn);
     void ReceiveProc(std::shared_ptr<Connection> conn);
-    bool ReceiveOnce(Connection& conn, std::string& why);
+    bool ReceiveOnce(const std::shared_ptr<Connection>& conn, std::string& why);
+
+    // The connection whose command this thread is answering (a receive
+    // thread while it dispatches).
+    struct Answering {
+        const CChatSocket* socket = nullptr;
+        std::shared_ptr<Connection> conn;
+    };
+    static thread_local Answering t_answering;
 
     CChatManager& m_owner;
     const ChatTimings m_timings;

@@ -15,6 +15,7 @@
 
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
+#include "common/Event.h"
 #include "fixtures/StderrCapture.h"
 #include "link/TcpLinkFixture.h"
 
@@ -360,6 +361,31 @@ TEST_F(TcpLinkTest, ServerThatNeverReadsGetsDroppedAndRedialled) {
     ASSERT_TRUE(s->ConnectionPending(10000));
     ASSERT_TRUE(s->Accept());
     EXPECT_EQ(s->ReadMessage().value_or(""), ExpectedRegistration("agent-1", "desk", "g01", "r02"));
+}
+
+// A command's reply goes back on the connection it came on or nowhere:
+// after a Start to another server, the first server's reply never reaches
+// the second.
+TEST_F(TcpLinkTest, ReplyOfAnEndedConnectionIsNotSentOnTheNextOne) {
+    Event entered, release;
+    link->SetPrintTaskStarter([&](std::unique_ptr<PRINT_TASK>) {
+        entered.Set();
+        release.Wait(10000);
+        return false;  // refused: the dispatcher answers at once
+    });
+    StderrCapture err;
+    Connect(server);
+    ASSERT_TRUE(server.SendMessage(Command("PrintWebJpegImage", R"({"szLocalPath":"temp^a.jpg","printerName":"P"})")));
+    ASSERT_TRUE(entered.Wait(5000));
+    LoopbackServer other;
+    link->Start("127.0.0.1", other.Port(), "agent-1", "desk", "g01", "r02");
+    ASSERT_TRUE(other.Accept());
+    ASSERT_EQ(other.ReadMessage().value_or(""), ExpectedRegistration("agent-1", "desk", "g01", "r02"));
+    release.Set();
+    ASSERT_TRUE(other.SendMessage(kGetDir));
+    EXPECT_EQ(other.ReadMessage().value_or(""), DirReply(dir.path(), kGetDir));
+    EXPECT_TRUE(err.WaitFor("not sent: its connection to 127.0.0.1:" + std::to_string(server.Port()) + " has ended"));
+    link.reset();
 }
 
 // --- senders ----------------------------------------------------------------
