@@ -181,6 +181,7 @@ bool CChatSocket::Dial(const std::string& server, int port, Connection& conn, co
         why = "connect to " + conn.peer + " failed: " + reason;
         return false;
     }
+    conn.socket.SetLiveness({m_timings.unackedTimeoutMs, m_timings.keepaliveIdleMs, m_timings.keepaliveIntervalMs});
     return true;
 }
 

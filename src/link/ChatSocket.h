@@ -36,6 +36,14 @@ struct ChatTimings {
     int connectTimeoutMs = 20000;  // one connect attempt
     int lookupTimeoutMs = 5000;    // the resolver's wait for each query when the server is a name
     int sendTimeoutMs = 10000;     // a send that makes no progress for this long drops the connection
+    // A server that vanished without closing: data it never acknowledges
+    // (the next heartbeat at the latest) drops the connection after
+    // unackedTimeoutMs, so the loss is noticed within heartbeatMs +
+    // unackedTimeoutMs; a connection quiet for keepaliveIdleMs is probed
+    // every keepaliveIntervalMs, so the same limit holds with nothing to send.
+    int unackedTimeoutMs = 90000;
+    int keepaliveIdleMs = 60000;
+    int keepaliveIntervalMs = 10000;
 };
 
 class CChatSocket {

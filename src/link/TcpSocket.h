@@ -20,6 +20,16 @@ void StopSocketLibrary();
 // waits at most about timeoutMs for its name servers.
 std::string ResolveIpv4(const std::string& host, int timeoutMs = 10000, std::string* why = nullptr);
 
+// How a connection notices a peer that vanished without closing (no FIN,
+// no reset): data it has not acknowledged after unackedMs drops the
+// connection, and a connection quiet for idleMs is probed every intervalMs,
+// so the same limit holds with nothing to send. 0 leaves the system's value.
+struct TcpLiveness {
+    int unackedMs = 0;
+    int idleMs = 0;
+    int intervalMs = 0;
+};
+
 class TcpSocket {
 public:
     TcpSocket() = default;
@@ -32,6 +42,9 @@ public:
     // when given, says why).
     bool Connect(std::uint32_t address, std::uint16_t port, int timeoutMs, const std::atomic<bool>& cancel,
                  std::string* why = nullptr);
+
+    // For a connected socket; false when the system refused a setting.
+    bool SetLiveness(const TcpLiveness& liveness);
 
     // Sends every byte, or fails: after timeoutMs in which no byte went
     // out, on an error, or once Shutdown was called. A failed send may have

@@ -135,6 +135,26 @@ bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port, int timeoutMs
     return true;
 }
 
+bool TcpSocket::SetLiveness(const TcpLiveness& l) {
+    if (m_fd < 0) return false;
+    bool ok = true;
+    if (l.unackedMs > 0) {
+        const unsigned ms = static_cast<unsigned>(l.unackedMs);
+        ok &= ::setsockopt(m_fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms) == 0;
+    }
+    if (l.idleMs > 0) {
+        const int one = 1, idle = Seconds(l.idleMs), interval = Seconds(l.intervalMs > 0 ? l.intervalMs : l.idleMs);
+        // Probes that go unanswered for unackedMs end it (the user timeout
+        // takes precedence); the count is for a system that ignores that.
+        const int count = l.unackedMs > 0 ? (Seconds(l.unackedMs) + interval - 1) / interval : 9;
+        ok &= ::setsockopt(m_fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0;
+        ok &= ::setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) == 0;
+        ok &= ::setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0;
+        ok &= ::setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0;
+    }
+    return ok;
+}
+
 bool TcpSocket::SendAll(const void* data, std::size_t size, int timeoutMs, std::string* why) {
     if (m_fd < 0) {
         Explain(why, "not connected");
