@@ -2,6 +2,7 @@
 
 #include <cjson/cJSON.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -62,39 +63,52 @@ std::size_t StrictNumber(std::string_view text, std::size_t at, std::string& out
     return at;
 }
 
-// One string from its opening quote; returns the offset past its closing one.
+bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// One string from its opening quote; returns the offset past its closing
+// one. cJSON finds the end taking every backslash with the byte after it,
+// then reads the bytes before it, where "\u" and four bytes that are not
+// all hex digits stand for U+0000, and the bytes after them are read
+// afresh (so a quote among them is a quote of the value).
 std::size_t StrictString(std::string_view text, std::size_t at, std::string& out) {
-    out.push_back(text[at++]);
-    while (at < text.size()) {
-        const char c = text[at];
+    std::size_t end = at + 1;
+    while (end < text.size() && text[end] != '"') end += text[end] == '\\' ? 2 : 1;
+    end = end < text.size() ? end : text.size();
+    out.push_back('"');
+    for (std::size_t i = at + 1; i < end;) {
+        const char c = text[i];
         const auto u = static_cast<unsigned char>(c);
-        if (c == '"') {
+        if (c == '\\' && i + 1 < end && text[i + 1] == 'u') {
+            const std::string_view hex = text.substr(i + 2, std::min<std::size_t>(4, end - i - 2));
+            if (hex.size() == 4 && std::all_of(hex.begin(), hex.end(), IsHex)) {
+                out.append(text.substr(i, 6));
+            } else {
+                out += "\\u0000";
+            }
+            i += std::min<std::size_t>(6, end - i);
+        } else if (c == '\\' && i + 1 < end && std::string_view("\"\\/bfnrt").find(text[i + 1]) != std::string_view::npos) {
+            out.append(text.substr(i, 2));
+            i += 2;
+        } else if (c == '\\' || c == '"') {
+            out.push_back('\\');  // a stray backslash, or a quote freed by a short "\u"
             out.push_back(c);
-            return at + 1;
-        }
-        if (c == '\\' && at + 1 < text.size() &&
-            std::string_view("\"\\/bfnrtu").find(text[at + 1]) != std::string_view::npos) {
-            out.append(text.substr(at, 2));  // the parser checked what follows \u
-            at += 2;
-        } else if (c == '\\') {
-            out += "\\\\";
-            ++at;
+            ++i;
         } else if (u < 0x20) {
-            out += JsonEscape(text.substr(at, 1));
-            ++at;
+            out += JsonEscape(text.substr(i, 1));
+            ++i;
         } else {
-            const std::size_t len = Utf8SequenceLength(text, at);
+            const std::size_t len = Utf8SequenceLength(text.substr(0, end), i);
             if (len == 0) {
                 out.append(kReplacementCharacter);
-                ++at;
+                ++i;
             } else {
-                out.append(text.substr(at, len));
-                at += len;
+                out.append(text.substr(i, len));
+                i += len;
             }
         }
     }
-    out.push_back('"');  // unterminated: never from the parser, closed all the same
-    return at;
+    out.push_back('"');  // missing only in text the parser refused; closed all the same
+    return end + 1;
 }
 
 }  // namespace

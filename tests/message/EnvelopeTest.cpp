@@ -68,6 +68,10 @@ TEST(EnvelopeTest, SrcMsgIsAlwaysStrictJson) {
         {"{\"a\":\"x\ty\x01\n\"}", R"({"a":"x\ty\u0001\n"})"},
         {"\x01{\x0B\"a\"\x1F:\x7F" "1}", ""},  // DEL is no blank: not JSON at all
         {"\x01{\x0B\"a\"\x1F:1}", R"( { "a" :1})"},
+        // "\u" with four bytes that are not all hex digits reads as U+0000;
+        // what follows is read afresh, a quote among it too (found by DispatchFuzz).
+        {std::string("{\"a\":\"\\u00\0\xA2" "00\"}", 16), "{\"a\":\"\\u000000\"}"},
+        {R"({"a":"\u000\"x"})", R"({"a":"\u0000\"x"})"},
         // Numbers in forms only a lenient reader takes.
         {R"({"a":01,"b":-00.5,"c":1.,"d":2.e3,"e":[007]})", R"({"a":1,"b":-0.5,"c":1.0,"d":2.0e3,"e":[7]})"},
     };
