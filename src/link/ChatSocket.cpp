@@ -78,6 +78,7 @@ bool CChatSocket::IsConnected() const {
 
 void CChatSocket::StartAttempt() {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastConnectFailure.clear();  // a new Start: its first failure is news
     StartAttemptLocked();
 }
 
