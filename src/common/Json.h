@@ -17,8 +17,17 @@ using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
 
 // Parses the first complete JSON value of text; whatever follows it is
 // ignored. Null when there is no valid value at the start (a UTF-8
-// byte-order mark included).
-JsonPtr ParseJson(std::string_view text);
+// byte-order mark included). end, when given, gets the offset just past the
+// value.
+JsonPtr ParseJson(std::string_view text, std::size_t* end = nullptr);
+
+// The text of a value ParseJson took (up to its end), in the strict form any
+// JSON reader takes, changed only where the parser was lenient: bytes that
+// are not UTF-8 become U+FFFD, control characters in strings are escaped,
+// other control characters between tokens become blanks, and numbers lose
+// leading zeros and gain a digit after a bare decimal point ("01." is
+// "1.0"). Strict JSON comes back unchanged.
+std::string StrictJsonText(std::string_view value);
 
 // The member of an object whose name matches without regard to ASCII case
 // (the first one wins); null when obj is not an object or has no such member.

@@ -30,14 +30,14 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
     return len;
 }
 
-std::string SanitizeUtf8(std::string_view text) {
+std::string SanitizeUtf8(std::string_view text, std::string_view replacement) {
     std::string out;
     out.reserve(text.size());
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t len = Utf8SequenceLength(text, pos);
         if (len == 0) {
-            out.push_back('?');
+            out.append(replacement);
             ++pos;
         } else {
             out.append(text.substr(pos, len));

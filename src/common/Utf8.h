@@ -12,8 +12,11 @@ namespace quorvin {
 // the byte there does not start one.
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos);
 
-// Copies well-formed sequences and puts one "?" for every byte that is not
-// part of one.
-std::string SanitizeUtf8(std::string_view text);
+// Copies well-formed sequences and puts one replacement for every byte that
+// is not part of one.
+std::string SanitizeUtf8(std::string_view text, std::string_view replacement = "?");
+
+// U+FFFD REPLACEMENT CHARACTER in UTF-8.
+inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 }  // namespace quorvin

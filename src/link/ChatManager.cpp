@@ -4,7 +4,6 @@
 #include "common/CommonTool.h"
 #include "common/Json.h"
 #include "message/Envelope.h"
-#include "link/TcpSocket.h"
 #include "printing/PrinterManager.h"
 
 namespace quorvin {
@@ -40,11 +39,9 @@ void CChatManager::Close() {
 
 void CChatManager::Start(const std::string& server, int port, const std::string& from, const std::string& clientName,
                          const std::string& gsdm, const std::string& rydm) {
-    std::string address = server;
-    if (!m_pTool->IsDottedNumber(address)) address = ResolveIpv4(address);
     {
         std::lock_guard<std::mutex> lock(m_valuesMutex);
-        m_strServer = address;
+        m_strServer = server;
         m_nPort = port;
         m_strFrom = from;
         m_strClientName = clientName;
@@ -55,7 +52,7 @@ void CChatManager::Start(const std::string& server, int port, const std::string&
     {
         std::lock_guard<std::mutex> lock(m_socketMutex);
         if (!m_pSocket) {
-            m_pSocket = std::make_unique<CChatSocket>(*this, address, port, m_timings);
+            m_pSocket = std::make_unique<CChatSocket>(*this, m_timings);
             m_socket.store(m_pSocket.get());
         }
         socket = m_pSocket.get();
@@ -75,6 +72,12 @@ bool CChatManager::IsConnected() const {
 std::string CChatManager::GetServer() const {
     std::lock_guard<std::mutex> lock(m_valuesMutex);
     return m_strServer;
+}
+
+void CChatManager::CurrentTarget(std::string& server, int& port) const {
+    std::lock_guard<std::mutex> lock(m_valuesMutex);
+    server = m_strServer;
+    port = m_nPort;
 }
 
 int CChatManager::SendText(const std::string& text) {

@@ -32,10 +32,12 @@ public:
     CChatManager(const CChatManager&) = delete;
     CChatManager& operator=(const CChatManager&) = delete;
 
-    // Stores the values, resolves a server that is not dotted decimal (on
-    // this thread), makes the connection object on the first call and
-    // starts a connection attempt. The connection object keeps the address
-    // it was made with.
+    // Stores the values, makes the connection object on the first call and
+    // starts a connection attempt (a current connection is closed first).
+    // Every attempt dials the server and port of the latest Start; a server
+    // that is not dotted decimal is looked up at each attempt, on the
+    // attempt's own thread, so this never waits for a name server and a
+    // name that does not resolve yet is tried again.
     void Start(const std::string& server, int port, const std::string& from, const std::string& clientName,
                const std::string& gsdm, const std::string& rydm);
     // Disconnects a connected link; on a link that is retrying it changes nothing.
@@ -65,11 +67,13 @@ public:
 
     PageWindow* Owner() const { return m_pOwner.Get(); }
     bool IsConnected() const;
-    // The server text as stored (resolved when it was a name).
+    // The server text as the latest Start gave it (a name stays a name).
     std::string GetServer() const;
 
 private:
     friend class CChatSocket;
+    // What the next attempt dials: the stored server text and port.
+    void CurrentTarget(std::string& server, int& port) const;
     // The registration message from the stored values, in UTF-8.
     std::string RegistrationText() const;
 

@@ -2,6 +2,7 @@
 
 #include "common/CommonTool.h"
 #include "common/Json.h"
+#include "common/Log.h"
 #include "link/ChatManager.h"
 #include "message/Envelope.h"
 #include "link/TcpSocket.h"
@@ -11,6 +12,12 @@ namespace quorvin {
 namespace {
 constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr char kHeartbeat = static_cast<char>(0xFF);
+constexpr const char* kLogArea = "tcp link";
+
+std::string DottedText(std::uint32_t a) {
+    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) +
+           "." + std::to_string(a & 0xFF);
+}
 // The rhythm of every link thread: wait for stop or go (stop wins when both
 // are set), run one step on go and signal go again, until a step fails or
 // stop is seen.
@@ -33,12 +40,14 @@ struct CChatSocket::Connection {
     TcpSocket socket;
     Event receiveStop, receiveGo, heartbeatStop, heartbeatGo;
     std::atomic<bool> lost{false};
+    MessageFramer framer;  // bytes after the last delimiter, for this connection only
+    std::string peer;      // "10.0.0.5:9100", and the name it was looked up by, for diagnostics
 };
 
-CChatSocket::CChatSocket(CChatManager& owner, std::string address, int port, const ChatTimings& timings)
+thread_local CChatSocket::Answering CChatSocket::t_answering;
+
+CChatSocket::CChatSocket(CChatManager& owner, const ChatTimings& timings)
     : m_owner(owner),
-      m_address(std::move(address)),
-      m_port(port),
       m_timings(timings),
       m_receiveBuffer(kReceiveChunk),
       m_supervisor([this] { SupervisorProc(); }) {
@@ -69,6 +78,7 @@ bool CChatSocket::IsConnected() const {
 
 void CChatSocket::StartAttempt() {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastConnectFailure.clear();  // a new Start: its first failure is news
     StartAttemptLocked();
 }
 
@@ -104,38 +114,81 @@ void CChatSocket::Retire(const std::shared_ptr<Connection>& conn) {
     conn->socket.Shutdown();
 }
 
-void CChatSocket::LoseConnection(const std::shared_ptr<Connection>& conn) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (conn == m_current) {
-        m_bConnected = false;  // attempt-finished stays true: the supervisor redials
-        m_current.reset();
+void CChatSocket::LoseConnection(const std::shared_ptr<Connection>& conn, const std::string& why) {
+    bool current;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        current = conn == m_current;
+        if (current) {
+            m_bConnected = false;  // attempt-finished stays true: the supervisor redials
+            m_current.reset();
+        }
+        Retire(conn);
     }
-    Retire(conn);
+    if (current) LogFailure(kLogArea, "connection to " + conn->peer + " lost: " + why);
 }
 
 bool CChatSocket::Send(const std::string& frame) {
     std::shared_ptr<Connection> conn;
-    {
+    if (t_answering.socket == this) {
+        conn = t_answering.conn;
+    } else {
         std::lock_guard<std::mutex> lock(m_mutex);
         conn = m_current;
     }
-    if (!conn) return false;
+    const std::string what = "message of " + std::to_string(frame.size() - 1) + " bytes not sent: ";
+    if (!conn) {
+        LogFailure(kLogArea, what + "not connected");
+        return false;
+    }
+    if (conn->lost.load()) {
+        LogFailure(kLogArea, what + "its connection to " + conn->peer + " has ended");
+        return false;
+    }
     return SendOn(conn, frame.data(), frame.size());
 }
 
 bool CChatSocket::SendOn(const std::shared_ptr<Connection>& conn, const char* data, std::size_t size) {
     bool ok;
+    std::string why;
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
-        ok = !conn->lost.load() && conn->socket.SendAll(data, size, m_timings.sendTimeoutMs);
+        ok = !conn->lost.load() && conn->socket.SendAll(data, size, m_timings.sendTimeoutMs, &why);
     }
-    if (!ok) LoseConnection(conn);
+    if (!ok) LoseConnection(conn, "send failed: " + why);
     return ok;
 }
 
-bool CChatSocket::ParseAddress(std::uint32_t& address) const {
+bool CChatSocket::Dial(const std::string& server, int port, Connection& conn, const std::atomic<bool>& cancel,
+                       std::string& why) const {
+    std::string dotted = server;
+    const bool byName = !m_owner.Tool().IsDottedNumber(server);
+    std::string reason;
+    if (byName) {
+        dotted = ResolveIpv4(server, m_timings.lookupTimeoutMs, &reason);
+        if (dotted.empty()) {
+            why = "cannot resolve \"" + server + "\": " + reason;
+            return false;
+        }
+    }
+    std::uint32_t address = 0;
+    if (!ParseAddress(dotted, address)) {
+        why = "\"" + server + "\" is no IPv4 address";
+        return false;
+    }
+    const auto port16 = static_cast<std::uint16_t>(port & 0xFFFF);
+    conn.peer = DottedText(address) + ":" + std::to_string(port16) + (byName ? " (" + server + ")" : "");
+    if (!conn.socket.Connect(address, port16, m_timings.connectTimeoutMs, cancel, &reason)) {
+        why = "connect to " + conn.peer + " failed: " + reason;
+        return false;
+    }
+    conn.socket.SetLiveness({m_timings.unackedTimeoutMs, m_timings.keepaliveIdleMs, m_timings.keepaliveIntervalMs});
+    return true;
+}
+
+bool CChatSocket::ParseAddress(const std::string& dotted, std::uint32_t& address) const {
     std::vector<std::string> fields;
-    if (m_owner.Tool().SplitString(m_address, ".", fields) != 4) return false;
+    if (m_owner.Tool().SplitString(dotted, ".", fields) != 4) return false;
     address = 0;
     for (const std::string& f : fields) address = (address << 8) | (static_cast<std::uint32_t>(AtoI(f)) & 0xFFu);
     return true;
@@ -190,11 +243,24 @@ void CChatSocket::SupervisorProc() {
 }
 
 void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel) {
+    // Where to, read now: a Start since the last attempt re-targets this one.
+    std::string server;
+    int port = 0;
+    m_owner.CurrentTarget(server, port);
     auto conn = std::make_shared<Connection>();
-    std::uint32_t address = 0;
-    const bool connected =
-        ParseAddress(address) && conn->socket.Connect(address, static_cast<std::uint16_t>(m_port & 0xFFFF),
-                                                      m_timings.connectTimeoutMs, *cancel);
+    std::string why;
+    if (!Dial(server, port, *conn, *cancel, why)) {
+        bool news;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (generation != m_generation || m_bClosing) return;  // superseded: its failure is no news
+            m_bAttemptFinished = true;
+            news = why != m_lastConnectFailure;  // the supervisor retries: say it once
+            m_lastConnectFailure = why;
+        }
+        if (news) LogFailure(kLogArea, why);
+        return;
+    }
     std::string registration;
     bool sent = false;
     {
@@ -205,13 +271,10 @@ void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::ato
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (generation != m_generation || m_bClosing) return;  // superseded: conn closes its own socket
-            if (!connected) {
-                m_bAttemptFinished = true;
-                return;
-            }
             m_current = conn;
             m_bConnected = true;
             m_bAttemptFinished = true;
+            m_lastConnectFailure.clear();
             Spawn([this, conn] { HeartbeatProc(conn); });
             Spawn([this, conn] { ReceiveProc(conn); });
             conn->heartbeatGo.Set();
@@ -219,9 +282,11 @@ void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::ato
         registration = m_owner.RegistrationText();
         std::string frame = registration;
         frame.push_back(static_cast<char>(MessageFramer::kDelimiter));
-        sent = !conn->lost.load() && conn->socket.SendAll(frame.data(), frame.size(), m_timings.sendTimeoutMs);
+        sent = !conn->lost.load() &&
+               conn->socket.SendAll(frame.data(), frame.size(), m_timings.sendTimeoutMs, &why);
     }
-    if (!sent) LoseConnection(conn);
+    LogFailure(kLogArea, "connected to " + conn->peer);
+    if (!sent) LoseConnection(conn, "send failed: " + why);
     m_owner.NotifyPage(TcpSentTrace(registration));
     // Reading starts once the registration's trace is on the page, so the
     // page sees it before anything received on this connection.
@@ -238,23 +303,35 @@ void CChatSocket::HeartbeatProc(std::shared_ptr<Connection> conn) {
 
 void CChatSocket::ReceiveProc(std::shared_ptr<Connection> conn) {
     RunWhileGo(conn->receiveStop, conn->receiveGo, [this, &conn] {
-        if (ReceiveOnce(*conn)) return true;
-        LoseConnection(conn);
+        std::string why;
+        if (ReceiveOnce(conn, why)) return true;
+        LoseConnection(conn, why);
         return false;
     });
     m_owner.OnDisconnected();
 }
 
-bool CChatSocket::ReceiveOnce(Connection& conn) {
+bool CChatSocket::ReceiveOnce(const std::shared_ptr<Connection>& conn, std::string& why) {
     std::lock_guard<std::mutex> lock(m_receiveMutex);
-    if (conn.lost.load()) return false;
+    if (conn->lost.load()) return false;
     // An orderly close (0 bytes) is a loss like an error: never spin on it.
-    const long n = conn.socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size());
+    const long n = conn->socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size(), &why);
     if (n <= 0) return false;
-    m_framer.Feed(
+    conn->framer.Feed(
         m_receiveBuffer.data(), static_cast<std::size_t>(n),
-        [this](const std::string& message) { m_owner.DispatchCommand(message); },
-        [this] { m_owner.NotifyPage(OversizeNotice()); });
+        [this, &conn](const std::string& message) {
+            // Ended under us (Stop, Start, a failed send): the rest of the
+            // chunk goes unanswered, as its replies could go nowhere.
+            if (conn->lost.load()) return;
+            t_answering = {this, conn};
+            m_owner.DispatchCommand(message);
+            t_answering = {};
+        },
+        [this, &conn] {
+            LogFailure(kLogArea, "message from " + conn->peer + " over " +
+                                     std::to_string(MessageFramer::kMaxMessage >> 20) + " MiB dropped");
+            m_owner.NotifyPage(OversizeNotice());
+        });
     return true;
 }
 

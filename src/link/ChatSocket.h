@@ -1,9 +1,14 @@
-// CChatSocket: the TCP link's connection object. It keeps dialling one
-// address while wanted (supervisor thread, one connect thread per attempt),
-// and runs a heartbeat and a receive thread per established connection.
+// CChatSocket: the TCP link's connection object. It keeps dialling the
+// manager's current server while wanted (supervisor thread, one connect
+// thread per attempt: a later Start re-targets the next attempt, and a name
+// is looked up anew at each), and runs a heartbeat and a receive thread per
+// established connection. Failures and losses are written to stderr, one
+// line each (common/Log.h); a connect failure repeated attempt after
+// attempt only once.
 //
-// Every connection has its own socket and its own stop/go events, so ending
-// an old connection never touches a newer one. Sockets are shut down (which
+// Every connection has its own socket, stop/go events and framing state, so
+// ending an old connection never touches a newer one, and the unfinished
+// message of a dropped connection is discarded with it. Sockets are shut down (which
 // wakes their blocked calls) and closed only when no thread uses them.
 #pragma once
 
@@ -29,12 +34,21 @@ struct ChatTimings {
     int heartbeatMs = 60000;       // between heartbeat bytes
     int reconnectMs = 500;         // between the supervisor's looks at the link
     int connectTimeoutMs = 20000;  // one connect attempt
+    int lookupTimeoutMs = 5000;    // the resolver's wait for each query when the server is a name
     int sendTimeoutMs = 10000;     // a send that makes no progress for this long drops the connection
+    // A server that vanished without closing: data it never acknowledges
+    // (the next heartbeat at the latest) drops the connection after
+    // unackedTimeoutMs, so the loss is noticed within heartbeatMs +
+    // unackedTimeoutMs; a connection quiet for keepaliveIdleMs is probed
+    // every keepaliveIntervalMs, so the same limit holds with nothing to send.
+    int unackedTimeoutMs = 90000;
+    int keepaliveIdleMs = 60000;
+    int keepaliveIntervalMs = 10000;
 };
 
 class CChatSocket {
 public:
-    CChatSocket(CChatManager& owner, std::string address, int port, const ChatTimings& timings);
+    CChatSocket(CChatManager& owner, const ChatTimings& timings);
     // Ends every thread of the link before the storage goes.
     ~CChatSocket();
     CChatSocket(const CChatSocket&) = delete;
@@ -46,15 +60,16 @@ public:
     // Disconnects a connected link (no further attempts until the next
     // StartAttempt); on a link that is not connected it changes nothing.
     void Disconnect();
-    // Sends one framed message on the current connection; false when there
-    // is none or the send failed (the connection is then dropped, since the
-    // peer may hold half a frame).
+    // Sends one framed message on the current connection, or, from a
+    // receive thread answering a command, on the connection the command came
+    // on (never on a newer one, which may lead to another server). False
+    // when there is none or the send failed (the connection is then
+    // dropped, since the peer may hold half a frame).
     bool Send(const std::string& frame);
     // Ends every thread; later calls do nothing. The destructor calls it.
     void Close();
 
     bool IsConnected() const;
-    const std::string& Address() const { return m_address; }
 
 private:
     struct Connection;
@@ -65,9 +80,14 @@ private:
 
     void StartAttemptLocked();
     void Retire(const std::shared_ptr<Connection>& conn);
-    void LoseConnection(const std::shared_ptr<Connection>& conn);
+    // Drops conn; when it was the current connection (not one this side
+    // ended), says so on stderr with why.
+    void LoseConnection(const std::shared_ptr<Connection>& conn, const std::string& why);
     bool SendOn(const std::shared_ptr<Connection>& conn, const char* data, std::size_t size);
-    bool ParseAddress(std::uint32_t& address) const;
+    // Resolves and connects to server:port; false with why on failure.
+    bool Dial(const std::string& server, int port, Connection& conn, const std::atomic<bool>& cancel,
+              std::string& why) const;
+    bool ParseAddress(const std::string& dotted, std::uint32_t& address) const;
 
     void Spawn(std::function<void()> fn);
     void ReapFinished();
@@ -77,11 +97,17 @@ private:
     void ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel);
     void HeartbeatProc(std::shared_ptr<Connection> conn);
     void ReceiveProc(std::shared_ptr<Connection> conn);
-    bool ReceiveOnce(Connection& conn);
+    bool ReceiveOnce(const std::shared_ptr<Connection>& conn, std::string& why);
+
+    // The connection whose command this thread is answering (a receive
+    // thread while it dispatches).
+    struct Answering {
+        const CChatSocket* socket = nullptr;
+        std::shared_ptr<Connection> conn;
+    };
+    static thread_local Answering t_answering;
 
     CChatManager& m_owner;
-    const std::string m_address;
-    const int m_port;
     const ChatTimings m_timings;
 
     // Link state, read by the supervisor and written by every thread.
@@ -92,15 +118,16 @@ private:
     std::uint64_t m_generation = 0;
     std::shared_ptr<std::atomic<bool>> m_attemptCancel;
     std::shared_ptr<Connection> m_current;
+    std::string m_lastConnectFailure;  // said once until it changes or a connection is made
 
     // One sender at a time, so frames never interleave. Taken before
     // m_mutex where both are held.
     std::mutex m_sendMutex;
 
-    // One receiver at a time owns the pending bytes: an old connection's
-    // receive thread finishes its chunk before a new one reads.
+    // One receiver at a time: an old connection's receive thread finishes
+    // its chunk (and the commands in it) before a new one reads. The
+    // pending bytes are each connection's own (Connection::framer).
     std::mutex m_receiveMutex;
-    MessageFramer m_framer;
     std::vector<char> m_receiveBuffer;
 
     std::mutex m_workerMutex;

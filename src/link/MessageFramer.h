@@ -1,7 +1,8 @@
 // MessageFramer: cuts the TCP link's byte stream into messages at the
 // delimiter 0xFE. Bytes after the last delimiter stay pending for the next
-// chunk, also across reconnects. A message longer than the limit is
-// dropped up to its delimiter, so the stream stays in step.
+// chunk. One framer per connection: a new connection starts with none
+// pending. A message longer than the limit is dropped up to its delimiter,
+// so the stream stays in step.
 #pragma once
 
 #include <cstddef>

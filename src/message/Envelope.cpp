@@ -3,14 +3,16 @@
 #include <cjson/cJSON.h>
 
 #include "common/CodePage.h"
+#include "common/Utf8.h"
 
 namespace quorvin {
 
 namespace {
 
 // A value from the server echoed back: it arrived as a JSON string, so it is
-// escaped again to travel as the same string.
-std::string Echo(const std::string& utf8) { return JsonEscape(utf8); }
+// escaped again to travel as the same string; bytes that are not UTF-8
+// become U+FFFD, so the reply is JSON to any reader.
+std::string Echo(const std::string& utf8) { return JsonEscape(SanitizeUtf8(utf8, kReplacementCharacter)); }
 
 std::string Replace(std::string_view text, char from, char to) {
     std::string out(text);
@@ -27,9 +29,13 @@ std::string CommandMessage::Arg(const char* member) const { return GetJsonString
 int CommandMessage::IntArg(const char* member) const { return AtoI(Arg(member)); }
 
 bool ReadCommandMessage(std::string_view text, CommandMessage& out) {
-    out.text.assign(text);
-    out.root = ParseJson(text);
-    if (!out.root) return false;
+    std::size_t end = 0;
+    out.root = ParseJson(text, &end);
+    if (!out.root) {
+        out.text.assign(text);
+        return false;
+    }
+    out.text = StrictJsonText(text.substr(0, end));
     const cJSON* root = out.root.get();
     out.type = GetJsonString(root, "type");
     out.from = GetJsonString(root, "from");

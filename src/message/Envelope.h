@@ -3,8 +3,9 @@
 // result objects, page notifications and the caret convention.
 //
 // Every value put into a template is JSON-escaped after its conversion to
-// UTF-8, so a quote in a name can never break a reply; "srcMsg" is the only
-// raw insertion and carries the received text byte for byte.
+// UTF-8, so a quote in a name can never break a reply. "srcMsg" carries the
+// received message up to the end of its JSON value, byte for byte where that
+// is strict JSON (StrictJsonText), so a reply is always JSON.
 #pragma once
 
 #include <string>
@@ -17,7 +18,7 @@ namespace quorvin {
 // One received command message, read by the message rules: members matched
 // without regard to case, absent or non-string values read as "".
 struct CommandMessage {
-    std::string text;  // as received, for "srcMsg"
+    std::string text;  // up to the end of its JSON value, in strict form: "srcMsg"
     JsonPtr root;
     const cJSON* body = nullptr;  // null when "body" is absent or not an object
     std::string type, from, to, name;
@@ -30,7 +31,8 @@ struct CommandMessage {
 };
 
 // Parses text as one JSON value (whatever follows it is ignored) and reads
-// the envelope. False when the text holds no JSON value.
+// the envelope. False when the text holds no JSON value (text is then kept
+// as it is).
 bool ReadCommandMessage(std::string_view text, CommandMessage& out);
 
 // The reply to msg with result (a JSON value, inserted as it is).

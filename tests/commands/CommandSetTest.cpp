@@ -43,11 +43,22 @@ TEST_P(CommandSetTest, RepliesEchoTheEnvelope) {
     EXPECT_EQ(Ask(msg), "{\"type\":\"cmd\",\"from\":\"a\",\"to\":\"s\\\"1\",\"name\":\"GetCurrentDir>res\",\"body\":"
                         "{\"result\":{\"dir\":\"" + dir.path() + "\"},\"modelName\":\"m\",\"taskId\":\"42\","
                         "\"callfor\":\"c\\\\d\"},\"srcMsg\":" + msg + "}");
-    // Only a name, JSON followed by garbage: empty echoes, srcMsg whole.
-    const std::string bare = "{\"name\":\"GetCurrentDir\"} and then some";
-    EXPECT_EQ(Ask(bare), "{\"type\":\"cmd\",\"from\":\"\",\"to\":\"\",\"name\":\"GetCurrentDir>res\",\"body\":"
-                         "{\"result\":{\"dir\":\"" + dir.path() + "\"},\"modelName\":\"\",\"taskId\":\"\","
-                         "\"callfor\":\"\"},\"srcMsg\":" + bare + "}");
+    // Only a name, JSON followed by garbage: empty echoes, srcMsg up to the
+    // end of the JSON value, so the reply stays JSON.
+    const std::string bare = "{\"name\":\"GetCurrentDir\"}";
+    EXPECT_EQ(Ask(bare + " and then some"),
+              "{\"type\":\"cmd\",\"from\":\"\",\"to\":\"\",\"name\":\"GetCurrentDir>res\",\"body\":"
+              "{\"result\":{\"dir\":\"" + dir.path() + "\"},\"modelName\":\"\",\"taskId\":\"\","
+              "\"callfor\":\"\"},\"srcMsg\":" + bare + "}");
+    // Bytes that are not UTF-8 come back as U+FFFD, in srcMsg and in the
+    // echoes. (A WebSocket text message is UTF-8 by its protocol.)
+    if (GetParam() != LinkKind::Tcp) return;
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(Ask("{\"name\":\"GetCurrentDir\",\"from\":\"\xC3(\",\"body\":{\"taskId\":\"\xFF\"}}"),
+              "{\"type\":\"cmd\",\"from\":\"\",\"to\":\"" + fffd + "(\",\"name\":\"GetCurrentDir>res\",\"body\":"
+              "{\"result\":{\"dir\":\"" + dir.path() + "\"},\"modelName\":\"\",\"taskId\":\"" + fffd + "\","
+              "\"callfor\":\"\"},\"srcMsg\":{\"name\":\"GetCurrentDir\",\"from\":\"" + fffd + "(\",\"body\":{\"taskId\":\"" +
+              fffd + "\"}}}");
 }
 
 TEST_P(CommandSetTest, BadInputGetsNoReplyAndTheLinkStaysUp) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -132,6 +133,16 @@ public:
         while (Fill(deadline)) {
         }
         return m_peerClosed;
+    }
+
+    // The peer vanishes without a word, as when its host loses power or its
+    // network: from now on the kernel discards every segment of this
+    // connection before TCP sees it (a socket filter that keeps nothing), so
+    // nothing the agent sends is acknowledged and no FIN or reset comes.
+    bool Vanish() {
+        sock_filter dropAll{BPF_RET | BPF_K, 0, 0, 0};
+        sock_fprog program{1, &dropAll};
+        return m_client >= 0 && ::setsockopt(m_client, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
     }
 
     void CloseClient() {

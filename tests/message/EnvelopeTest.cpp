@@ -5,6 +5,7 @@
 #include <cjson/cJSON.h>
 
 #include "common/CodePage.h"
+#include "fixtures/StrictJson.h"
 #include "message/Envelope.h"
 
 namespace quorvin {
@@ -35,14 +36,53 @@ TEST(EnvelopeTest, BodyThatIsNotAnObjectReadsAsEmpty) {
     EXPECT_FALSE(ReadCommandMessage("", m));
 }
 
-TEST(EnvelopeTest, ReplySwapsFromAndToAndCarriesTheMessageByteForByte) {
+TEST(EnvelopeTest, ReplySwapsFromAndToAndCarriesTheMessageUpToItsValue) {
     CommandMessage m;
-    const std::string text = R"({"from":"s\"v","to":"a","name":"GetAllPrn","body":{"modelName":"m","taskId":"7","callfor":"c"}} trailing)";
-    ASSERT_TRUE(ReadCommandMessage(text, m));
+    const std::string value = R"({"from":"s\"v","to":"a","name":"GetAllPrn","body":{"modelName":"m","taskId":"7","callfor":"c"}})";
+    ASSERT_TRUE(ReadCommandMessage(value + " trailing", m));
     const std::string reply = FormatReply(m, "[]");
     EXPECT_EQ(reply,
               R"({"type":"cmd","from":"a","to":"s\"v","name":"GetAllPrn>res","body":{"result":[],"modelName":"m","taskId":"7","callfor":"c"},"srcMsg":)" +
-                  text + "}");
+                  value + "}");
+}
+
+// "srcMsg" is the received message up to the end of its JSON value, byte for
+// byte where that is strict JSON; what a lenient reader lets through is put
+// in the strict form of the same value, so every reply is JSON to any reader.
+TEST(EnvelopeTest, SrcMsgIsAlwaysStrictJson) {
+    const struct {
+        std::string received, srcMsg;
+    } cases[] = {
+        {R"({"name":"x","v":[1,-2.5e-3,0,true,null,"\u00e9\"\\\u0000"]})",
+         R"({"name":"x","v":[1,-2.5e-3,0,true,null,"\u00e9\"\\\u0000"]})"},  // strict already: unchanged
+        {"{\"a\":\"\xE6\xB1\x89\"}", "{\"a\":\"\xE6\xB1\x89\"}"},
+        {R"({"a":1} and then some)", R"({"a":1})"},
+        {R"(  {"a":1}{"b":2})", R"(  {"a":1})"},
+        {"{\"a\":1}\n\xFF\xFE", "{\"a\":1}"},
+        // Bytes that are not UTF-8: one U+FFFD each (a stray byte, a cut
+        // sequence, an overlong form, a surrogate).
+        {"{\"a\":\"x\xFFy\xE6\xB1\"}", "{\"a\":\"x\xEF\xBF\xBDy\xEF\xBF\xBD\xEF\xBF\xBD\"}"},
+        {"{\"\xC0\xAF\":\"\xED\xA0\x80\"}",
+         "{\"\xEF\xBF\xBD\xEF\xBF\xBD\":\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"}"},
+        // Control characters: escaped inside strings, blanks between tokens.
+        {"{\"a\":\"x\ty\x01\n\"}", R"({"a":"x\ty\u0001\n"})"},
+        {"\x01{\x0B\"a\"\x1F:\x7F" "1}", ""},  // DEL is no blank: not JSON at all
+        {"\x01{\x0B\"a\"\x1F:1}", R"( { "a" :1})"},
+        // "\u" with four bytes that are not all hex digits reads as U+0000;
+        // what follows is read afresh, a quote among it too (found by DispatchFuzz).
+        {std::string("{\"a\":\"\\u00\0\xA2" "00\"}", 16), "{\"a\":\"\\u000000\"}"},
+        {R"({"a":"\u000\"x"})", R"({"a":"\u0000\"x"})"},
+        // Numbers in forms only a lenient reader takes.
+        {R"({"a":01,"b":-00.5,"c":1.,"d":2.e3,"e":[007]})", R"({"a":1,"b":-0.5,"c":1.0,"d":2.0e3,"e":[7]})"},
+    };
+    for (const auto& c : cases) {
+        CommandMessage m;
+        const bool read = ReadCommandMessage(c.received, m);
+        EXPECT_EQ(read, !c.srcMsg.empty()) << c.received;
+        if (!read) continue;
+        EXPECT_EQ(m.text, c.srcMsg) << c.received;
+        EXPECT_TRUE(testing::StrictJson::Valid(FormatReply(m, "{}"))) << c.received;
+    }
 }
 
 TEST(EnvelopeTest, RegistrationHasItsTabsAndEscapedValues) {
