@@ -27,4 +27,13 @@ struct GErrorFree {
 };
 using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
+struct GVariantUnref {
+    void operator()(GVariant* v) const {
+        if (v != nullptr) g_variant_unref(v);
+    }
+};
+// Holds a reference of its own: a floating variant is sunk on the way in.
+using GVariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
+inline GVariantPtr SinkVariant(GVariant* v) { return GVariantPtr(v ? g_variant_ref_sink(v) : nullptr); }
+
 }  // namespace quorvin::gtk

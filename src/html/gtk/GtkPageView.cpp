@@ -55,8 +55,12 @@ void GtkPageView::CallFunction(const char* body, const Args& args, Done done, co
     g_variant_dict_init(&dict, nullptr);
     if (seqName != nullptr) g_variant_dict_insert(&dict, seqName, "d", seq);
     for (const auto& [name, value] : args) g_variant_dict_insert(&dict, name, "s", value.c_str());
+    // WebKit reads the arguments but never sinks a floating variant: left
+    // floating, every argument (every notification's text) would stay in
+    // memory for good. Held here, it goes when the call has been sent.
+    const GVariantPtr arguments = SinkVariant(g_variant_dict_end(&dict));
     webkit_web_view_call_async_javascript_function(
-        m_view, body, -1, g_variant_dict_end(&dict), nullptr, nullptr, nullptr,
+        m_view, body, -1, arguments.get(), nullptr, nullptr, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Done> callback(static_cast<Done*>(data));
             GError* error = nullptr;
