@@ -7,20 +7,22 @@
 namespace quorvin {
 
 void PageCalls::Call(std::unique_ptr<Request> request, CallArgs args) {
-    if (m_active) {
+    if (m_parked) {
         request->Refuse("a call is already pending");
         return;
     }
-    m_active = true;
-    m_result.reset();
+    // Without a parked request the page is running script: none at all,
+    // or OnDlgNotify for a notice that came through its pending call.
+    const std::uint64_t id = ++m_callId;
+    m_calls.push_back({id, std::nullopt});
     Park(std::move(request));
-    m_window.StartCommand(++m_callId, std::move(args));
+    m_window.StartCommand(id, std::move(args));
     Pump();
 }
 
 void PageCalls::Resume(std::optional<std::uint64_t> seq, std::unique_ptr<Request> request) {
     if (seq && m_queue.Acknowledge(*seq)) m_inFlight = false;
-    if (!m_active || m_parked) {
+    if (m_calls.empty() || m_parked) {
         request->Refuse("no call is pending");
         return;
     }
@@ -29,9 +31,13 @@ void PageCalls::Resume(std::optional<std::uint64_t> seq, std::unique_ptr<Request
 }
 
 void PageCalls::CommandDone(std::uint64_t id, std::string text, std::string error) {
-    if (!m_active || id != m_callId) return;  // the call was forgotten meanwhile
-    m_result = Result{std::move(text), std::move(error)};
-    Pump();
+    for (Pending& call : m_calls) {
+        if (call.id != id) continue;
+        call.result = Result{std::move(text), std::move(error)};
+        Pump();
+        return;
+    }
+    // The call was forgotten meanwhile: nobody waits for it.
 }
 
 void PageCalls::Delivered(std::uint64_t seq) {
@@ -45,12 +51,11 @@ void PageCalls::Answer(const std::string& json) {
 }
 
 void PageCalls::FinishCall() {
-    const std::string json = m_result->error.empty() ? "{\"k\":\"r\",\"x\":\"" + JsonEscape(m_result->text) + "\"}"
-                                                     : "{\"k\":\"e\",\"x\":\"" + JsonEscape(m_result->error) + "\"}";
-    m_result.reset();
-    m_active = false;
-    Answer(json);
-    if (m_window.CallEnded()) return;
+    const Result result = std::move(*m_calls.back().result);
+    m_calls.pop_back();
+    Answer(result.error.empty() ? "{\"k\":\"r\",\"x\":\"" + JsonEscape(result.text) + "\"}"
+                                : "{\"k\":\"e\",\"x\":\"" + JsonEscape(result.error) + "\"}");
+    if (m_calls.empty() && m_window.CallEnded()) return;
     Pump();
 }
 
@@ -58,8 +63,9 @@ void PageCalls::Pump() {
     const std::optional<NoticeQueue::Notice> head = m_queue.Head();
     if (m_parked) {
         // A finished call is answered first, so a busy link cannot hold the
-        // page inside its call; the notices then go the ordinary route.
-        if (m_result) {
+        // page inside its call; the notices then go the ordinary route. An
+        // outer call's result waits until the page resumes it.
+        if (m_calls.back().result) {
             FinishCall();
         } else if (head) {
             // A page blocked in a call runs no script: the notice rides on
@@ -68,15 +74,14 @@ void PageCalls::Pump() {
         }
         return;
     }
-    if (m_active || m_inFlight || !head) return;
+    if (!m_calls.empty() || m_inFlight || !head) return;
     m_inFlight = true;
     m_window.Deliver(*head);
 }
 
 void PageCalls::Reset(const std::string& why) {
     if (m_parked) std::exchange(m_parked, nullptr)->Refuse(why);
-    m_active = false;
-    m_result.reset();
+    m_calls.clear();
     m_inFlight = false;
 }
 

@@ -128,6 +128,41 @@ TEST(PageCallsTest, ResultsFirstNoticesRideOnThePendingCallThenTheOrdinaryRoute)
     EXPECT_EQ(page.answers.size(), 2u);
 }
 
+// OnDlgNotify may call the agent also when its notice came through a
+// pending call (a link's Start that registers while the page waits for it):
+// the inner call is served, and the outer one goes on when the page
+// resumes it.
+TEST(PageCallsTest, ACallFromANoticeThatCameThroughAPendingCallIsServed) {
+    FakePage page;
+    page.Call("StartWebsocket");
+    const std::uint64_t registration = page.queue.Push("ws.send registration");
+    page.calls.Pump();
+    ASSERT_EQ(page.LastAnswer(), R"({"k":"n","s":1,"x":"ws.send registration"})");
+    page.Call("SaveTxtFile");  // inside OnDlgNotify
+    ASSERT_EQ(page.window.commands.size(), 2u) << page.LastAnswer();
+    // The notice the page is handling is still the head: it comes again, the
+    // page skips it and resumes, and its worker goes on (a worker that the
+    // inner command waits for must never be stuck behind it).
+    EXPECT_EQ(page.LastAnswer(), R"({"k":"n","s":1,"x":"ws.send registration"})");
+    page.Resume(registration);
+    const std::uint64_t outer = page.window.commands[0].id, inner = page.window.commands[1].id;
+    page.calls.CommandDone(outer, "0", "");  // Start returns first: its answer waits for the page
+    const std::uint64_t next = page.queue.Push("ws.recv");
+    page.calls.Pump();
+    EXPECT_EQ(page.LastAnswer(), R"({"k":"n","s":2,"x":"ws.recv"})");  // rides on the inner call
+    page.Resume(next);
+    page.calls.CommandDone(inner, "success", "");
+    EXPECT_EQ(page.LastAnswer(), R"({"k":"r","x":"success"})");
+    EXPECT_TRUE(page.calls.Active());
+    page.Resume(registration);  // back in the outer call
+    EXPECT_EQ(page.LastAnswer(), R"({"k":"r","x":"0"})");
+    EXPECT_FALSE(page.calls.Active());
+    EXPECT_EQ(page.answers.size(), 5u);  // nothing refused
+    page.Call("GetGUID");
+    page.Call("GetGUID");  // a second request while the page is blocked in one
+    EXPECT_EQ(page.LastAnswer(), "refused: a call is already pending");
+}
+
 TEST(PageCallsTest, ErrorsAndRefusals) {
     FakePage page;
     page.Resume(1);

@@ -371,6 +371,39 @@ TEST_F(NotifyGuiTest, WebSocketLinkFromThePage) {
     EXPECT_EQ(next, kMessages);
 }
 
+// The WebSocket link registers inside Start, so its trace reaches the page
+// while the page waits for StartWebsocket; the page's save of it inside
+// OnDlgNotify is served like any call.
+TEST_F(NotifyGuiTest, APageSavesTheRegistrationTraceThatCameDuringItsStartCall) {
+    Watchdog dog(60);
+    testing::WsRelayServer server(testing::WsServerKind::Node);
+    ASSERT_TRUE(server.Ready()) << server.Error();
+    GuiWindow w;
+    DlgProxy owner{w};
+    CWsChatManager link{&owner, w.dir.path()};
+    WsChatManagerControl control{link};
+    w.links.ws = &control;
+    w.Rebuild();
+    w.dlg->SetUrl(TestPages() + "saver.htm");
+    w.dlg->m_strPageParam = w.dir.path() + "|StartWebsocket|" + server.Url() + "$$_from$$n$$gs$$ry";
+    std::optional<std::string> started, refused;
+    std::optional<testing::WsMessage> registration;
+    w.Run([&] {
+        // OnDlgInit has returned, so Start has, so the trace's OnDlgNotify has.
+        ASSERT_TRUE(w.ready.Wait(20000));
+        started = w.Eval("window.started");
+        refused = w.Eval("window.refused");
+        if (server.WaitOpen(10000)) registration = server.ReadMessage(10000);
+        w.dlg->Post([&] { w.dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL); });
+    });
+    link.Close();
+    EXPECT_EQ(started, "\"0\"");
+    EXPECT_EQ(refused, "0");
+    ASSERT_TRUE(registration);
+    EXPECT_EQ(testing::ReadBytes(w.dir.path() + "/note0.txt"),
+              "{\"msg_type\":\"ws.send\",\"msg_body\":" + registration->data + "}");
+}
+
 TEST_F(NotifyGuiTest, PostCloseEndsEveryWindow) {
     Watchdog dog(60);
     GuiWindow w;
