@@ -60,4 +60,13 @@ bool NoticeQueue::Acknowledge(std::uint64_t seq) {
     return true;
 }
 
+void NoticeQueue::DropQueued() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_queue.empty()) m_handedOver = m_queue.back().seq;
+        m_queue.clear();
+    }
+    m_cv.notify_all();
+}
+
 }  // namespace quorvin

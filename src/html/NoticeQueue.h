@@ -46,6 +46,10 @@ public:
     std::optional<Notice> Head() const;
     // The page has had notice seq: true when it was the head (now gone).
     bool Acknowledge(std::uint64_t seq);
+    // The page that was to have the queued notices is gone (its renderer
+    // died): they are dropped and their workers return; later texts wait
+    // for the page that replaces it.
+    void DropQueued();
 
 private:
     mutable std::mutex m_mutex;

@@ -98,9 +98,15 @@ TEST(NoticeQueueTest, WakesOncePerLookAndLetsWaitersGoOnAcknowledgeOrClose) {
         returned = true;
     });
     EXPECT_TRUE(queue.Acknowledge(b));
-    queue.Close();  // c never reaches the page: its worker goes all the same
+    queue.DropQueued();  // c's page died: its worker goes all the same
     waiter.join();
     EXPECT_TRUE(returned);
+    EXPECT_FALSE(queue.Head());
+    const std::uint64_t d = queue.Push("d");  // for the reloaded page
+    EXPECT_EQ(queue.Head()->seq, d);
+    std::thread last([&] { queue.WaitHandedOver(d); });
+    queue.Close();
+    last.join();
     EXPECT_FALSE(queue.Head());
 }
 

@@ -130,6 +130,7 @@ void GtkPageHost::CreateWindow() {
     GtkPageView::Events viewEvents;
     viewEvents.allowAddress = [this](const std::string& address) { return m_policy.AddressAllowed(address); };
     viewEvents.loadFinished = [this] { OnLoadFinished(); };
+    viewEvents.rendererGone = [this] { OnRendererGone(); };
     m_view = std::make_unique<GtkPageView>(OnSchemeRequest, PageBootstrapScript(m_token), std::move(viewEvents));
     GtkPageFrame::Events frameEvents;
     frameEvents.closeCommand = [this] { OnCloseCommand(); };
@@ -323,6 +324,21 @@ void GtkPageHost::OnLoadFinished() {
         });
     }
     m_calls.Pump();
+}
+
+void GtkPageHost::OnRendererGone() {
+    // Nothing waits on a page that is gone: its pending calls are forgotten
+    // (a command still running finishes for nobody), its queued notices are
+    // dropped and their workers go on. The page is shown again and gets its
+    // "OnDlgInit" as on the first load; later notices wait for it.
+    m_calls.Reset("the page's renderer has ended");
+    m_shared->queue.DropQueued();
+    if (m_end.Requested()) {
+        QuitLoop();  // it waited for a call that will not return
+        return;
+    }
+    m_dlg.OnPageLost();
+    m_view->Reload();
 }
 
 void GtkPageHost::OnCloseCommand() {

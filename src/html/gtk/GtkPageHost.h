@@ -84,6 +84,7 @@ private:
     void DestroyWindow();
     void HandleRequest(std::unique_ptr<SchemeRequest> request);
     void OnLoadFinished();
+    void OnRendererGone();
     void OnCloseCommand();
     void QuitLoop();
     std::string ToUri(const std::string& address) const;

@@ -31,6 +31,7 @@ GtkPageView::GtkPageView(WebKitURISchemeRequestCallback schemeHandler, const std
     g_object_ref_sink(m_view);
     g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
     g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
+    g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnRendererGone), this);
     g_signal_connect(
         m_view, "context-menu",
         G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) -> gboolean {
@@ -49,6 +50,8 @@ GtkPageView::~GtkPageView() {
 }
 
 void GtkPageView::Load(const std::string& uri) { webkit_web_view_load_uri(m_view, uri.c_str()); }
+
+void GtkPageView::Reload() { webkit_web_view_reload(m_view); }
 
 void GtkPageView::CallFunction(const char* body, const Args& args, Done done, const char* seqName, double seq) {
     GVariantDict dict;
@@ -120,6 +123,11 @@ gboolean GtkPageView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decis
 void GtkPageView::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     auto* view = static_cast<GtkPageView*>(self);
     if (event == WEBKIT_LOAD_FINISHED && view->m_events.loadFinished) view->m_events.loadFinished();
+}
+
+void GtkPageView::OnRendererGone(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self) {
+    auto* view = static_cast<GtkPageView*>(self);
+    if (view->m_events.rendererGone) view->m_events.rendererGone();
 }
 
 }  // namespace quorvin::gtk

@@ -22,6 +22,9 @@ public:
         std::function<bool(const std::string& uri)> allowAddress;
         // A document has finished loading.
         std::function<void()> loadFinished;
+        // The page's renderer (web) process has ended: crashed, killed or
+        // out of memory. The view shows nothing until it loads again.
+        std::function<void()> rendererGone;
     };
     // Named text arguments of a script function.
     using Args = std::vector<std::pair<const char*, std::string>>;
@@ -37,6 +40,8 @@ public:
     WebKitWebView* View() const { return m_view; }
     GtkWidget* Widget() const { return GTK_WIDGET(m_view); }
     void Load(const std::string& uri);
+    // Loads the current address again.
+    void Reload();
 
     // Runs body as an async function with args (and an optional number
     // named seqName); done runs once it has returned or failed.
@@ -48,6 +53,7 @@ public:
 private:
     static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static void OnRendererGone(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
 
     WebKitWebView* m_view = nullptr;
     Events m_events;
