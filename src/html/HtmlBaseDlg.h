@@ -65,6 +65,10 @@ public:
     // A document finished loading; true only for the first one, when the
     // host fills "txtPageParam" and raises "OnDlgInit".
     bool OnDocumentComplete() { return m_nDocComplete++ < 1; }
+    // The page's renderer died and the page is loaded again: that load is
+    // a first one (the new document needs its "txtPageParam" and
+    // "OnDlgInit" like the lost one had).
+    void OnPageLost() { m_nDocComplete = 0; }
     // The system close command: asks on main pages and empties "temp";
     // false when the user said No and the window stays.
     bool OnSysClose();

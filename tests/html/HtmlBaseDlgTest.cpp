@@ -136,6 +136,9 @@ TEST_F(HtmlBaseDlgTest, FirstDocumentCompleteOnly) {
     EXPECT_TRUE(dlg.OnDocumentComplete());
     EXPECT_FALSE(dlg.OnDocumentComplete());
     EXPECT_FALSE(dlg.OnDocumentComplete());
+    dlg.OnPageLost();  // the renderer died: the page is loaded afresh
+    EXPECT_TRUE(dlg.OnDocumentComplete());
+    EXPECT_FALSE(dlg.OnDocumentComplete());
 }
 
 TEST_F(HtmlBaseDlgTest, CloseAsksOnMainPagesAndEmptiesTemp) {

@@ -1,23 +1,26 @@
-// GtkPageHost: the page window on Linux, a GTK 3 window around a WebKitGTK
-// view. Runs on the GTK main thread (the window thread); workers reach it
-// through NotifyPage and Post only.
+// GtkPageHost: the page window on Linux, a GtkPageFrame around a
+// GtkPageView, tying them to the window's rules (PageAddressPolicy,
+// PageCalls, NoticeQueue, WindowEnd). Runs on the GTK main thread (the
+// window thread); workers reach it through NotifyPage and Post only.
 #pragma once
 
 #include <webkit2/webkit2.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "html/NoticeQueue.h"
+#include "html/PageAddressPolicy.h"
+#include "html/PageCalls.h"
 #include "html/PageHost.h"
+#include "html/WindowEnd.h"
+#include "html/gtk/GtkPageFrame.h"
+#include "html/gtk/GtkPageView.h"
 
 namespace quorvin {
 class CHtmlBaseDlg;
@@ -25,10 +28,13 @@ class CHtmlBaseDlg;
 
 namespace quorvin::gtk {
 
-// False (and a line on stderr saying why) when there is no display.
+class SchemeRequest;
+
+// False (and a line on stderr saying why) when there is no display; sets
+// the close confirmation's box up.
 bool EnsureGtk();
 
-class GtkPageHost : public PageHost {
+class GtkPageHost : public PageHost, private PageCalls::Window {
 public:
     explicit GtkPageHost(CHtmlBaseDlg& dlg);
     ~GtkPageHost() override;
@@ -45,8 +51,8 @@ public:
     void PostClose() override;
 
     // For tests and benchmarks (window thread only).
-    GtkWindow* Window() const { return m_window; }
-    WebKitWebView* View() const { return m_view; }
+    GtkWindow* Window() const { return m_frame ? m_frame->Window() : nullptr; }
+    WebKitWebView* View() const { return m_view ? m_view->View() : nullptr; }
     // Runs script in the page; done gets its result as JSON, or nothing on
     // a script error.
     void EvaluateScript(const std::string& script, std::function<void(std::optional<std::string>)> done);
@@ -58,65 +64,41 @@ public:
     static const std::vector<GtkPageHost*>& RunningWindows();
 
 private:
-    struct Notice {
-        std::uint64_t seq;
-        std::string text;  // UTF-8
-    };
-    // What workers share with the window thread.
+    // What outlives the host: workers wait on its queue, scheduled work
+    // finds out whether the host is still there.
     struct Shared {
-        std::mutex mutex;
-        std::condition_variable cv;
-        std::deque<Notice> queue;
-        std::uint64_t nextSeq = 1;
-        std::uint64_t delivered = 0;  // every notice up to this one has reached the page
-        bool open = false;            // the window is running and takes notices
-        bool pumpPosted = false;
-        GtkPageHost* host = nullptr;  // window thread only; null once the host is gone
-    };
-    struct CallResult {
-        std::string text;
-        std::string error;
+        NoticeQueue queue;
+        std::atomic<GtkPageHost*> host{nullptr};  // null once the host is gone
     };
 
     // The host behind weak while it still exists (window thread only).
     static GtkPageHost* Alive(const std::weak_ptr<Shared>& weak);
     static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer);
-    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
-    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
-    static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
-    static void OnDestroy(GtkWidget*, gpointer self);
-    static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer);
+
+    // PageCalls::Window
+    void StartCommand(std::uint64_t id, CallArgs args) override;
+    void Deliver(const NoticeQueue::Notice& notice) override;
+    bool CallEnded() override;
 
     void CreateWindow();
     void DestroyWindow();
-    void HandleRequest(WebKitURISchemeRequest* request);
-    bool CallerAllowed(WebKitURISchemeRequest* request) const;
-    bool AddressAllowed(const std::string& uri) const;
-    void AllowAddress(const std::string& uri);
-    void RunCommand(std::string a, std::string b, std::string c);
-    void Pump();
-    void Acknowledge(std::uint64_t seq);
-    void Answer(const std::string& json);
-    void FinishCall();
+    void HandleRequest(std::unique_ptr<SchemeRequest> request);
+    void OnLoadFinished();
+    void OnRendererGone();
+    void OnCloseCommand();
     void QuitLoop();
     std::string ToUri(const std::string& address) const;
 
     CHtmlBaseDlg& m_dlg;
     std::shared_ptr<Shared> m_shared;
+    PageCalls m_calls;
+    PageAddressPolicy m_policy;
+    WindowEnd m_end;
     std::atomic<std::thread::id> m_windowThread{};
-    GtkWindow* m_window = nullptr;
-    WebKitWebView* m_view = nullptr;
+    std::unique_ptr<GtkPageView> m_view;
+    std::unique_ptr<GtkPageFrame> m_frame;
     GMainLoop* m_loop = nullptr;
     std::string m_token;
-    std::vector<std::string> m_allowedPrefixes;  // addresses a document may come from
-    std::vector<std::string> m_allowedOrigins;   // Origin headers a call may carry
-    WebKitURISchemeRequest* m_parked = nullptr;  // the page's pending call, waiting for its answer
-    bool m_callActive = false;
-    std::optional<CallResult> m_callResult;
-    bool m_inFlight = false;  // the queue's head is on its way through the ordinary route
-    bool m_endRequested = false;
-    bool m_closing = false;
-    int m_endResult = 2;
     std::function<void()> m_onReady;
     std::function<void()> m_onCall;
 };

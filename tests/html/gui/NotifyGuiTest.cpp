@@ -371,6 +371,87 @@ TEST_F(NotifyGuiTest, WebSocketLinkFromThePage) {
     EXPECT_EQ(next, kMessages);
 }
 
+// The WebSocket link registers inside Start, so its trace reaches the page
+// while the page waits for StartWebsocket; the page's save of it inside
+// OnDlgNotify is served like any call.
+TEST_F(NotifyGuiTest, APageSavesTheRegistrationTraceThatCameDuringItsStartCall) {
+    Watchdog dog(60);
+    testing::WsRelayServer server(testing::WsServerKind::Node);
+    ASSERT_TRUE(server.Ready()) << server.Error();
+    GuiWindow w;
+    DlgProxy owner{w};
+    CWsChatManager link{&owner, w.dir.path()};
+    WsChatManagerControl control{link};
+    w.links.ws = &control;
+    w.Rebuild();
+    w.dlg->SetUrl(TestPages() + "saver.htm");
+    w.dlg->m_strPageParam = w.dir.path() + "|StartWebsocket|" + server.Url() + "$$_from$$n$$gs$$ry";
+    std::optional<std::string> started, refused;
+    std::optional<testing::WsMessage> registration;
+    w.Run([&] {
+        // OnDlgInit has returned, so Start has, so the trace's OnDlgNotify has.
+        ASSERT_TRUE(w.ready.Wait(20000));
+        started = w.Eval("window.started");
+        refused = w.Eval("window.refused");
+        if (server.WaitOpen(10000)) registration = server.ReadMessage(10000);
+        w.dlg->Post([&] { w.dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL); });
+    });
+    link.Close();
+    EXPECT_EQ(started, "\"0\"");
+    EXPECT_EQ(refused, "0");
+    ASSERT_TRUE(registration);
+    EXPECT_EQ(testing::ReadBytes(w.dir.path() + "/note0.txt"),
+              "{\"msg_type\":\"ws.send\",\"msg_body\":" + registration->data + "}");
+}
+
+// The page's renderer dies while the page is inside a call (a child window
+// open) and a worker waits for a notice it will never run: the worker goes
+// on, the page is loaded again with its OnDlgInit, and later calls and
+// notices work.
+TEST_F(NotifyGuiTest, WhenThePagesRendererDiesWaitersGoAndThePageComesBack) {
+    Watchdog dog(90);
+    GuiWindow w;
+    w.dlg->SetUrl(TestPages() + "record.htm");
+    w.dlg->m_strPageParam = "again";
+    Event workerBack;
+    std::thread worker;
+    bool returned = false, reloaded = false;
+    std::optional<std::string> inits, dir, notes;
+    w.Run([&] {
+        ASSERT_TRUE(w.ready.Wait(20000));
+        w.Eval("showChild('record.htm$$child$$cp')");
+        for (int i = 0; i < 200 && w.RunningCount() < 2; ++i) Delay(50);
+        ASSERT_TRUE(w.WaitForScript(kChildReady, 10000, true));
+        worker = std::thread([&] {
+            w.dlg->NotifyPage("spin");  // the page spins in OnDlgNotify for good
+            workerBack.Set();
+        });
+        w.ready.Reset();
+        w.OnWindow([&] { webkit_web_view_terminate_web_process(w.Host().View()); });
+        returned = workerBack.Wait(10000);
+        reloaded = w.ready.Wait(20000);
+        if (!returned || !reloaded) {
+            w.dlg->PostClose();  // ends the window even with the dead page's call pending
+            return;
+        }
+        inits = w.Eval("window.inits.map(function (i) { return i.p + '/' + i.box; })");
+        // The child was not the one that died; closing it ends the old call,
+        // whose answer has nobody left to go to.
+        w.Eval("window.external.CallFromHtml('', 'ExitPageDlg', ''); true", true);
+        for (int i = 0; i < 200 && w.RunningCount() > 1; ++i) Delay(50);
+        dir = w.Eval("window.external.CallFromHtml('', 'GetCurrentDir', '')");
+        w.dlg->NotifyPage("after");
+        notes = w.Eval("window.notes");
+        w.dlg->Post([&] { w.dlg->Host().EndDialog(CHtmlBaseDlg::IDCANCEL); });
+    });
+    if (worker.joinable()) worker.join();
+    EXPECT_TRUE(returned);
+    EXPECT_TRUE(reloaded);
+    EXPECT_EQ(inits, "[\"again/again\"]");
+    EXPECT_EQ(dir, "\"" + w.dir.path() + "\"");
+    EXPECT_EQ(notes, "[\"after\"]");
+}
+
 TEST_F(NotifyGuiTest, PostCloseEndsEveryWindow) {
     Watchdog dog(60);
     GuiWindow w;

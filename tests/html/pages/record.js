@@ -10,6 +10,7 @@ function OnDlgInit(p, second) {
 }
 function OnDlgNotify(text) {
   window.notes.push(text);
+  if (text === 'spin') for (;;) {}  // a page that never returns: only killing its renderer ends it
 }
 function OnDlgEnd(p) {
   window.external.CallFromHtml('', 'PutPageResult', 'end:' + p);
