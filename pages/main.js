@@ -26,26 +26,51 @@ function now() {
   return two(d.getHours()) + ':' + two(d.getMinutes()) + ':' + two(d.getSeconds());
 }
 
+// Trace entries are drawn in batches, at most every 50 ms: a busy link
+// sends thousands of notices a second, and laying the list out again for
+// each one would make the page, not the link, the bottleneck. Long texts
+// are shortened on screen.
+var MAX_SHOWN = 4000;
+var pendingTrace = [];
+var traceScheduled = false;
+
 function addTrace(kind, tag, text) {
-  var list = $('traceList');
-  var li = document.createElement('li');
-  li.className = kind;
-  var t = document.createElement('span');
-  t.className = 'tag';
-  t.textContent = now() + ' ' + tag;
-  li.appendChild(t);
-  li.appendChild(document.createTextNode(text));
-  list.appendChild(li);
-  while (list.children.length > MAX_TRACE) list.removeChild(list.firstChild);
+  if (text.length > MAX_SHOWN) text = text.substring(0, MAX_SHOWN) + '…（共 ' + text.length + ' 字）';
+  pendingTrace.push([kind, now() + ' ' + tag, text]);
+  if (pendingTrace.length > MAX_TRACE) pendingTrace.splice(0, pendingTrace.length - MAX_TRACE);
   traceCount++;
+  if (!traceScheduled) {
+    traceScheduled = true;
+    setTimeout(drawTrace, 50);
+  }
+}
+
+function drawTrace() {
+  traceScheduled = false;
+  var list = $('traceList');
+  var items = document.createDocumentFragment();
+  for (var i = 0; i < pendingTrace.length; i++) {
+    var li = document.createElement('li');
+    li.className = pendingTrace[i][0];
+    var t = document.createElement('span');
+    t.className = 'tag';
+    t.textContent = pendingTrace[i][1];
+    li.appendChild(t);
+    li.appendChild(document.createTextNode(pendingTrace[i][2]));
+    items.appendChild(li);
+  }
+  pendingTrace = [];
+  list.appendChild(items);
+  while (list.children.length > MAX_TRACE) list.removeChild(list.firstChild);
   $('traceCount').textContent = traceCount + ' 条';
   list.scrollTop = list.scrollHeight;
 }
 
+// Only a change touches the page (it is called for every message received).
 function setState(id, text, cls) {
   var el = $(id);
-  el.textContent = text;
-  el.className = 'state ' + cls;
+  if (el.textContent !== text) el.textContent = text;
+  if (el.className !== 'state ' + cls) el.className = 'state ' + cls;
 }
 
 function taskRow(body) {
@@ -159,6 +184,7 @@ document.addEventListener('DOMContentLoaded', function () {
   $('wsStart').addEventListener('click', startWs);
   $('wsStop').addEventListener('click', stopWs);
   $('traceClear').addEventListener('click', function () {
+    pendingTrace = [];
     $('traceList').textContent = '';
     traceCount = 0;
     $('traceCount').textContent = '0 条';
