@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "http/Transfer.h"
+#include "http/Url.h"
 
 namespace quorvin {
 
@@ -20,15 +21,6 @@ inline constexpr int kDefaultHttpsPort = 443;
 inline constexpr int kResponseWaitMs = 30000;
 // ReadAll reads the body in pieces of this size.
 inline constexpr int kReadChunk = 16534;
-// The longest URL part ParseUrl hands out.
-inline constexpr std::size_t kUrlPartMax = 1023;
-
-// Splits a URL into its parts (an at sign anywhere after the scheme ends
-// the user information; no scheme means "http"; the path keeps the query
-// and is "/" when absent). Each part holds at most kUrlPartMax bytes; false
-// when one had to be cut.
-bool ParseUrl(const std::string& url, std::string& scheme, std::string& user, std::string& password,
-              std::string& host, long& port, std::string& path);
 
 // One request argument for the POST bodies.
 struct HttpArgument {
