@@ -44,8 +44,12 @@ bool ParseUrl(const std::string& url, std::string& scheme, std::string& user, st
         scheme = "http";
     }
 
+    // An at sign past the authority belongs to the path or the query; taking
+    // it for the end of user information would hand the host to whoever
+    // wrote the path.
+    const std::size_t authorityEnd = std::min(url.find_first_of("/?#", start), length);
     const std::size_t at = find('@', start);
-    if (at < length) {
+    if (at < authorityEnd) {
         const std::size_t userColon = find(':', start);
         if (userColon < at) {
             user = url.substr(start, userColon - start);
