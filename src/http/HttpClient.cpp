@@ -127,8 +127,15 @@ bool HttpClient::StoreConnection(const std::string& host, int port, const std::s
                                  const std::string& password, int kind, const std::string& agent) {
     if (kind != kFtp && kind != kHttp && kind != kHttps) return Fail(kErrConnect);
     if (!IsValidHost(host) || port < 0 || port > 65535) return Fail(kErrConnect);
+    const int newPort = port == 0 ? DefaultPort(kind) : port;
+    // Credentials belong to the origin they were given for: another origin
+    // must not receive them just because none were given for it.
+    if (host != m_strHost || newPort != m_nPort || kind != m_nKind) {
+        m_strUser.clear();
+        m_strPassword.clear();
+    }
     m_strHost = host;
-    m_nPort = port == 0 ? DefaultPort(kind) : port;
+    m_nPort = newPort;
     m_nKind = kind;
     if (!user.empty()) m_strUser = user;
     if (!password.empty()) m_strPassword = password;

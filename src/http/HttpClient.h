@@ -41,7 +41,9 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    // Remembers the origin and makes the session; port 0 is the kind's default.
+    // Remembers the origin and makes the session; port 0 is the kind's
+    // default. Empty user or password: the ones given earlier for this same
+    // origin (kind, host, port) stay; another origin starts without any.
     virtual bool Connect(const std::string& host, int port, const std::string& user,
                          const std::string& password, int kind, const std::string& agent = kUserAgent);
     // Connect by URL: "https", "http" or "ftp" scheme; user and password
