@@ -118,8 +118,9 @@ HttpClient::~HttpClient() {
     CloseHandles();
 }
 
-bool HttpClient::Fail(const std::string& text) {
+bool HttpClient::Fail(const std::string& text, const std::string& detail) {
     m_strLastError = text;
+    m_strLastErrorDetail = detail;
     return false;
 }
 
@@ -187,6 +188,8 @@ bool HttpClient::Request(const std::string& path, int method, const std::string&
 
 bool HttpClient::BuildRequest(http::TransferRequest::Kind kind, const std::string& path,
                               const std::string& referrer, http::TransferRequest& request) {
+    // A sink serves one request, made or not, so none can outlive its owner here.
+    http::BodySink* sink = std::exchange(m_pBodySink, nullptr);
     if (!HasConnection()) return Fail(kErrNotOpened);
     if (Busy() || m_nKind == kFtp) return Fail(kErrRequest);
     ClearResponse();
@@ -199,6 +202,8 @@ bool HttpClient::BuildRequest(http::TransferRequest::Kind kind, const std::strin
     request.referrer = referrer;
     request.caFile = m_strCaFile;
     request.idleTimeoutSec = m_nIdleTimeoutSec;
+    request.totalTimeoutMs = m_nTransferTimeoutMs;
+    request.sink = sink;
     request.headers.push_back("Accept: */*");
     for (const auto& [name, value] : m_cookies) {
         if (name.empty() || !IsCookieSafe(name) || !IsCookieSafe(value) || name.find('=') != std::string::npos)
@@ -238,10 +243,11 @@ bool HttpClient::BuildRequest(http::TransferRequest::Kind kind, const std::strin
 bool HttpClient::PerformNow(const http::TransferRequest& request) {
     http::TransferResult result = m_session->Perform(request, nullptr);
     const bool completed = result.completed;
+    const std::string error = result.error;
     SetResponse(std::move(result));
     if (!completed) {
         ClearResponse();
-        return Fail(kErrRequest);
+        return Fail(kErrRequest, error);
     }
     return true;
 }
@@ -388,8 +394,9 @@ bool HttpClient::FtpTransfer(http::TransferRequest::Kind kind, const std::string
     request.agent = m_strAgent;
     request.ftpAscii = ascii;
     request.idleTimeoutSec = m_nIdleTimeoutSec;
+    request.totalTimeoutMs = m_nTransferTimeoutMs;
     http::TransferResult result = m_session->Perform(request, nullptr);
-    if (!result.completed) return Fail(kErrRequest);
+    if (!result.completed) return Fail(kErrRequest, result.error);
     request.body = std::move(result.body);
     return true;
 }

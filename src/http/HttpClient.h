@@ -103,6 +103,17 @@ public:
 
     // The last error raised inside the client ("request failed..." and so on).
     const std::string& GetLastErrorText() const { return m_strLastError; }
+    // Why, when the transfer itself said: libcurl's words ("Operation timed
+    // out after 30000 milliseconds ..."); empty otherwise.
+    const std::string& GetLastErrorDetail() const { return m_strLastErrorDetail; }
+
+    // The next HTTP request's body goes to sink as it arrives instead of into
+    // memory (its response then reads as empty). The caller keeps sink alive
+    // until that response is complete or the handles are closed.
+    void SetBodySink(http::BodySink* sink) { m_pBodySink = sink; }
+    // Bounds every later exchange as a whole, connect to last byte (libcurl
+    // ends it and says so); 0: only the idle bound.
+    void SetTransferTimeout(long ms) { m_nTransferTimeoutMs = ms; }
     // Trust these certificates (PEM file) in addition to verifying as usual.
     void SetCaFile(const std::string& path) { m_strCaFile = path; }
 
@@ -119,7 +130,7 @@ protected:
     // (with the error recorded) when it cannot be made.
     bool BuildRequest(http::TransferRequest::Kind kind, const std::string& path, const std::string& referrer,
                       http::TransferRequest& request);
-    bool Fail(const std::string& text);
+    bool Fail(const std::string& text, const std::string& detail = "");
     bool HasConnection() const { return m_session != nullptr; }
     virtual bool Busy() const { return false; }
     // Ends a transfer under way before the handles go.
@@ -150,6 +161,9 @@ private:
     std::vector<std::pair<std::string, std::string>> m_cookies;
     std::string m_strCaFile;
     std::string m_strLastError;
+    std::string m_strLastErrorDetail;
+    http::BodySink* m_pBodySink = nullptr;
+    long m_nTransferTimeoutMs = 0;
 
     // Open FTP transfers.
     std::string m_strFtpReadName;

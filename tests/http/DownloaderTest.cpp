@@ -2,8 +2,10 @@
 // the file is written whole for a good answer and not at all otherwise.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "TempDir.h"
 #include "fixtures/ChildProcess.h"
@@ -148,6 +150,48 @@ TEST_F(DownloaderTest, BodiesBeyondTheLimitAreRefused) {
     EXPECT_FALSE(Download("/huge", kLongWaitMs));
     EXPECT_FALSE(std::filesystem::exists(target));
     EXPECT_TRUE(Files().empty());
+}
+
+// The body goes to a temporary file beside the target as it arrives (an
+// endless one costs disk within the bounds, not memory); the target's name
+// only ever holds a complete body.
+TEST_F(DownloaderTest, TheBodyGoesToDiskAsItArrivesAndOnlyAWholeOneIsKept) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool cut = false;
+    LoopbackHttpServer halting([&](const SeenRequest&, HttpConnection& c) {
+        // Half of the announced body, then nothing until the test cuts it.
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: 1048576\r\n\r\n" + std::string(512 * 1024, 'h'));
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait_for(lock, std::chrono::seconds(20), [&] { return cut; });
+    });
+    testing::WriteBytes(target, "keep me");
+    bool downloaded = true;
+    std::thread download([&] {
+        CHttpDownloader downloader(kLongWaitMs);
+        downloader.Open();
+        downloaded = downloader.DownloadFile(halting.origin(), "/half", target);
+    });
+    auto partial = [&]() -> std::uintmax_t {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path(), ec)) {
+            const std::uintmax_t size = e.file_size(ec);
+            if (e.path().filename() != "a.jpg" && !ec) return size;
+        }
+        return 0;
+    };
+    for (int i = 0; i < 200 && partial() < 512 * 1024; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(partial(), 512u * 1024u);
+    EXPECT_EQ(testing::ReadBytes(target), "keep me");
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        cut = true;
+    }
+    cv.notify_all();
+    download.join();
+    EXPECT_FALSE(downloaded);
+    EXPECT_EQ(testing::ReadBytes(target), "keep me");
+    EXPECT_EQ(Files(), std::vector<std::string>{"a.jpg"});
 }
 
 TEST_F(DownloaderTest, UnusableOriginsAndMissingClientFail) {
