@@ -1,5 +1,6 @@
 #include "http/HttpDownloader.h"
 
+#include "common/Log.h"
 #include "common/ReplacingFile.h"
 
 namespace quorvin {
@@ -43,7 +44,9 @@ void CHttpDownloader::Close() { m_pClient.reset(); }
 bool CHttpDownloader::DownloadFile(const std::string& origin, const std::string& path,
                                    const std::string& localFile) {
     std::string why;
-    return Download(origin, path, localFile, why);
+    if (Download(origin, path, localFile, why)) return true;
+    LogFailure("download", origin + path + ": " + why);
+    return false;
 }
 
 bool CHttpDownloader::Download(const std::string& origin, const std::string& path, const std::string& localFile,

@@ -23,7 +23,8 @@ public:
     // long the body) and replaces localFile, durably, only when it arrived
     // whole within the wait, is not empty, is within http::kMaxBodyBytes and
     // came with a status below 400. True then; otherwise localFile is left
-    // as it was, nothing is left beside it.
+    // as it was, nothing is left beside it, and one line on stderr says what
+    // failed and why.
     bool DownloadFile(const std::string& origin, const std::string& path, const std::string& localFile);
     // Destroys the client, ending a transfer still under way.
     void Close();

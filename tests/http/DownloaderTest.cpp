@@ -10,6 +10,7 @@
 #include "TempDir.h"
 #include "fixtures/ChildProcess.h"
 #include "fixtures/LoopbackHttpServer.h"
+#include "fixtures/StderrCapture.h"
 #include "http/AsyncHttpClient.h"
 #include "http/HttpDownloader.h"
 
@@ -192,6 +193,28 @@ TEST_F(DownloaderTest, TheBodyGoesToDiskAsItArrivesAndOnlyAWholeOneIsKept) {
     EXPECT_FALSE(downloaded);
     EXPECT_EQ(testing::ReadBytes(target), "keep me");
     EXPECT_EQ(Files(), std::vector<std::string>{"a.jpg"});
+}
+
+// A failed download leaves one line that says which address failed and
+// why, in the transfer's own words where it has them.
+TEST_F(DownloaderTest, EachFailureSaysOnStderrWhatFailedAndWhy) {
+    const struct {
+        const char* path;
+        const char* why;
+    } cases[] = {
+        {"/silent", "Operation timed out after 15"},  // 1500 ms and the odd one more
+        {"/missing.jpg", "HTTP status 404"},
+        {"/empty", "empty body"},
+        {"/short", "transfer closed with 500 bytes remaining"},
+        {"/loop", "Maximum (10) redirects followed"},
+    };
+    for (const auto& c : cases) {
+        testing::StderrCapture err;
+        EXPECT_FALSE(Download(c.path)) << c.path;
+        const std::string line = "quorvin: download: " + server.origin() + c.path + ": " + c.why;
+        EXPECT_TRUE(err.WaitFor(line)) << err.Text();
+        EXPECT_EQ(err.Count("quorvin: "), 1) << err.Text();
+    }
 }
 
 TEST_F(DownloaderTest, UnusableOriginsAndMissingClientFail) {
