@@ -13,6 +13,7 @@
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
 #include "common/Json.h"
+#include "common/Log.h"
 #include "printing/FormStore.h"
 #include "printing/ImagePage.h"
 #include "printing/PaperTable.h"
@@ -317,7 +318,11 @@ int CPrinterManager::PrintImageFile(const std::string& printer, const std::strin
     PageLayout page = DefaultPage(info, PapersOf(info, m_pForms->FormsOf(info.name)));
 
     TempFile pdf;
-    if (pdf.path().empty() || WriteImagePage(imagePath, page, pdf.path()) != ImagePageResult::Written) return 0;
+    std::string why = "no temporary file for the page";
+    if (pdf.path().empty() || WriteImagePage(imagePath, page, pdf.path(), &why) != ImagePageResult::Written) {
+        LogFailure("print", LocalToUtf8(imagePath) + " on " + info.name + ": " + why);
+        return 0;
+    }
     // Copies, paper and orientation: the queue applies its own defaults to
     // a job that names none.
     int jobId = 0;
@@ -329,8 +334,10 @@ int CPrinterManager::PrintImageFile(const std::string& printer, const std::strin
 
 bool CPrinterManager::ShellPrintFile(const std::string& path) {
     struct stat st {};
-    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0)
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0) {
+        LogFailure("print", LocalToUtf8(path) + ": no readable file to print");
         return false;
+    }
     int jobId = 0;
     // An empty printer name is the default printer, found within the same
     // time bound as the submission.

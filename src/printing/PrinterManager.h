@@ -20,6 +20,8 @@
 //   64 bytes or more.
 // - Every operation is bounded: an unreachable spooler fails at once, a
 //   spooler that accepts and never answers fails after about 10 seconds.
+// - A failure leaves one line on stderr with what failed and why (the
+//   spooler's own status and message where it gave one).
 //
 // Thread safety: every operation may be called from any thread at the same
 // time as any other (the dispatcher and several print tasks share one
