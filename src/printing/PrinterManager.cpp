@@ -175,12 +175,11 @@ CPrinterManager::~CPrinterManager() = default;
 
 std::string CPrinterManager::GetAllPrinters() {
     std::vector<std::string> names;
+    if (m_pSpooler->ListPrinters(names) != SpoolStatus::Ok) return {};
     std::string text;
-    if (m_pSpooler->ListPrinters(names) == SpoolStatus::Ok) {
-        for (const std::string& name : names) {
-            if (!text.empty()) text += ",";
-            text += "\"" + Esc(name) + "\"";
-        }
+    for (const std::string& name : names) {
+        if (!text.empty()) text += ",";
+        text += "\"" + Esc(name) + "\"";
     }
     return Utf8ToLocal("[" + text + "]");
 }
@@ -188,9 +187,11 @@ std::string CPrinterManager::GetAllPrinters() {
 std::string CPrinterManager::GetDefaultPrinter() {
     std::string name;
     SpoolPrinter printer;
-    if (m_pSpooler->GetDefaultPrinter(name) == SpoolStatus::Ok && !name.empty() &&
-        m_pSpooler->GetPrinter(name, printer) != SpoolStatus::Ok) {
-        printer.name = name;  // listed as default but unreadable: the name alone
+    if (m_pSpooler->GetDefaultPrinter(name) != SpoolStatus::Ok) return {};
+    if (!name.empty()) {
+        const SpoolStatus status = m_pSpooler->GetPrinter(name, printer);
+        if (status != SpoolStatus::Ok && status != SpoolStatus::NotFound) return {};
+        if (status == SpoolStatus::NotFound) printer.name = name;  // gone meanwhile: the name alone
     }
     return Utf8ToLocal("{\"name\":\"" + Esc(printer.name) + "\"," + "\"driver\":\"" + Esc(printer.makeAndModel) +
                        "\"," + "\"port\":\"" + Esc(printer.deviceUri) + "\"}");
@@ -200,8 +201,11 @@ std::string CPrinterManager::GetDefaultPrinterAndPaper() {
     std::string name, paperName;
     int code = 0;
     SpoolPrinter printer;
-    if (m_pSpooler->GetDefaultPrinter(name) == SpoolStatus::Ok && !name.empty() &&
-        m_pSpooler->GetPrinter(name, printer) == SpoolStatus::Ok) {
+    if (m_pSpooler->GetDefaultPrinter(name) != SpoolStatus::Ok) return {};
+    const SpoolStatus status = name.empty() ? SpoolStatus::NotFound : m_pSpooler->GetPrinter(name, printer);
+    if (status != SpoolStatus::Ok && status != SpoolStatus::NotFound) return {};
+    if (status != SpoolStatus::Ok) name.clear();  // gone meanwhile: no default
+    if (status == SpoolStatus::Ok) {
         name = printer.name;
         std::vector<Paper> papers = PapersOf(printer, m_pForms->FormsOf(printer.name));
         if (const Paper* paper = PaperForMedia(papers, printer.mediaDefault)) {

@@ -326,9 +326,12 @@ SpoolStatus CCupsSpooler::GetDefaultPrinter(std::string& name) {
         name = dest->name;
         return SpoolStatus::Ok;
     }
+    // A scheduler silent past the deadline leaves no error of its own
+    // behind: it must not pass for one that has no default.
+    if (conn.Expired()) return conn.Note(SpoolStatus::Unreachable);
     ipp_status_t err = cupsLastError();
     if (err == IPP_STATUS_ERROR_NOT_FOUND || err <= IPP_STATUS_OK_EVENTS_COMPLETE) return SpoolStatus::Ok;
-    return conn.Note(conn.Expired() || err == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || err == IPP_STATUS_ERROR_INTERNAL
+    return conn.Note(err == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || err == IPP_STATUS_ERROR_INTERNAL
                          ? SpoolStatus::Unreachable
                          : SpoolStatus::Refused);
 }
