@@ -52,7 +52,7 @@ void SplitRemoteUri(const std::string& uri, std::string& server, std::string& ob
 
 }  // namespace
 
-int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options) {
+int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options, CTaskTurns::Ticket turn) {
     if (!task || task->link == nullptr || !task->job) return 0;
     ChatLink& link = *task->link;
     PRINT_JOB_EVT& job = *task->job;
@@ -63,6 +63,7 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
 
     link.NotifyPage(PrintTaskNotice("printer.task.begin", job.strPrinterName, job.strFileName));
 
+    turn.Wait();
     PrintOutcome outcome = PrintOutcome::Printed;
     if (!PrinterExists(link.Printers(), job.strPrinterName)) {
         outcome = PrintOutcome::PrinterMissing;
@@ -78,6 +79,8 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
         } else {
             // The name as received, whatever its letter case.
             const int jobId = link.Printers().PrintImageFile(job.strPrinterName, job.strLocalFile);
+            // Following a job waits on the printer, not on this machine.
+            turn.Release();
             // An image the printer never got is no success.
             if (jobId <= 0) {
                 outcome = PrintOutcome::PrintNotCompleted;
@@ -86,6 +89,7 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
             }
         }
     }
+    turn.Release();
 
     std::string result;
     switch (outcome) {
