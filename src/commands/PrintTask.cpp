@@ -5,6 +5,7 @@
 #include "commands/PrintJobFollower.h"
 #include "common/CodePage.h"
 #include "common/Json.h"
+#include "common/Log.h"
 #include "http/HttpDownloader.h"
 #include "message/ChatLink.h"
 #include "message/Envelope.h"
@@ -23,14 +24,17 @@ std::string FoldAscii(std::string text) {
 // True when the spooler lists the printer, letters compared without regard
 // to case. Compared in UTF-8: there no byte of a multi-byte character can
 // pass for an ASCII letter, as a double-byte code page's trail bytes can.
-bool PrinterExists(CPrinterManager& printers, const std::string& localName) {
+// A spooler that cannot be asked lists nothing (and has said why).
+bool PrinterExists(CPrinterManager& printers, const std::string& localName, const std::string& what) {
     const std::string wanted = FoldAscii(LocalToUtf8(localName));
-    JsonPtr list = ParseJson(LocalToUtf8(printers.GetAllPrinters()));
-    if (!list || !cJSON_IsArray(list.get())) return false;
+    const std::string listing = printers.GetAllPrinters();
+    if (listing.empty()) return false;
+    JsonPtr list = ParseJson(LocalToUtf8(listing));
     const cJSON* item = nullptr;
     cJSON_ArrayForEach(item, list.get()) {
         if (cJSON_IsString(item) && item->valuestring != nullptr && FoldAscii(item->valuestring) == wanted) return true;
     }
+    LogFailure("print task", what + ": no such printer");
     return false;
 }
 
@@ -65,7 +69,8 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
 
     turn.Wait();
     PrintOutcome outcome = PrintOutcome::Printed;
-    if (!PrinterExists(link.Printers(), job.strPrinterName)) {
+    const std::string what = remoteUri + " on " + LocalToUtf8(job.strPrinterName);
+    if (!PrinterExists(link.Printers(), job.strPrinterName, what)) {
         outcome = PrintOutcome::PrinterMissing;
     } else {
         std::string server, object;
@@ -85,7 +90,7 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
             if (jobId <= 0) {
                 outcome = PrintOutcome::PrintNotCompleted;
             } else if (link.Kind() == LinkKind::WebSocket) {
-                outcome = FollowPrintJob(*task, jobId, options);
+                outcome = FollowPrintJob(*task, jobId, options, what);
             }
         }
     }
