@@ -1,13 +1,17 @@
 // The print task end to end: a server on either link sends
 // PrintWebJpegImage, the image comes from an HTTP server on loopback that
 // answers well or badly by path, and the private CUPS scheduler of the
-// "cups" fixture prints it into a PDF.
+// "cups" fixture prints it into a PDF. Shared by the print task tests and
+// the fault injection tests.
 #pragma once
+
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -19,12 +23,41 @@
 
 namespace quorvin::testing {
 
+// Stops the shared scheduler (SIGSTOP: it accepts connections and never
+// answers, as a hung one does) until Resume or the end of the scope, which
+// also waits until it answers again: the tests after it share it.
+class StoppedScheduler {
+public:
+    explicit StoppedScheduler(const CupsFixture& cups) {
+        std::ifstream in(cups.dir + "/run/cupsd.pid");
+        in >> m_pid;
+        if (m_pid > 0 && kill(m_pid, SIGSTOP) != 0) m_pid = 0;
+    }
+    ~StoppedScheduler() { Resume(); }
+    StoppedScheduler(const StoppedScheduler&) = delete;
+    StoppedScheduler& operator=(const StoppedScheduler&) = delete;
+
+    bool Stopped() const { return m_pid > 0; }
+    void Resume() {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGCONT);
+        m_pid = 0;
+        std::string out;
+        for (int i = 0; i < 100 && (RunCommand("lpstat -r", &out), out.find("is running") == std::string::npos); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+private:
+    pid_t m_pid = 0;
+};
+
 class PrintTaskTest : public CupsLinkTest {
 protected:
     void BeforeConnect() override {
         ASSERT_FALSE(jpeg.empty());
         PrintTaskOptions options;
         options.jobLookMs = 200;  // the WebSocket link's tasks follow their jobs
+        options.downloadWaitMs = downloadWaitMs;
         runner = std::make_unique<CPrintTaskRunner>(options);
         rig->SetPrintTaskStarter(runner->Starter());
     }
@@ -58,6 +91,15 @@ protected:
         return notices;
     }
     std::string LocalName(const std::string& relative) const { return dir.path() + "/" + relative; }
+    // What is in the program's temp folder (downloads and their temporaries).
+    std::vector<std::string> TempFiles() const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(LocalName("temp"), ec))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
     std::vector<std::filesystem::path> Pdfs() const {
         std::vector<std::filesystem::path> pdfs;
         std::error_code ec;
@@ -77,6 +119,12 @@ protected:
         }
         return pdfs;
     }
+    // A link that still serves: a later command is answered.
+    void ExpectTheLinkServes() {
+        const std::string msg = AnyLinkTest::Command("GetCurrentDir");
+        EXPECT_EQ(Ask(msg, 30000), AnyLinkTest::Reply("GetCurrentDir", "{\"dir\":\"" + dir.path() + "\"}", msg));
+    }
+
     // Requests for "/img/gated-*" wait until their gate opens; the server
     // notes the order they came in and how many waited at once.
     void OpenGate(const std::string& target) {
@@ -102,12 +150,14 @@ protected:
         return m_nMostAtOnce;
     }
 
+    int downloadWaitMs = 30000;
     const std::string jpeg = MakeJpeg(320, 240);
     LoopbackHttpServer images{[this](const SeenRequest& request, HttpConnection& c) { Serve(request.target, c); }};
     std::unique_ptr<CPrintTaskRunner> runner;
 
 private:
     void Serve(const std::string& t, HttpConnection& c) {
+        const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n";
         if (t == "/img/slow.jpg") {
             c.Hold(1500);
             c.Respond(200, jpeg, "image/jpeg");
@@ -118,6 +168,19 @@ private:
             c.Respond(200, jpeg, "image/jpeg");
         } else if (t == "/img/text.jpg") {
             c.Respond(200, "this is not an image at all", "image/jpeg");
+        } else if (t == "/img/stall.jpg") {  // headers, then silence
+            c.Send(head + "\r\n");
+            c.Hold(60000);
+        } else if (t == "/img/endless.jpg") {  // a body that never ends
+            c.Send(head + "\r\n");
+            const std::string piece(4096, 'e');
+            for (int i = 0; i < 1200 && !c.Stopping() && c.Send(piece); ++i) c.Hold(50);
+        } else if (t == "/img/loop.jpg") {
+            c.Respond(302, "", "text/plain", "Location: /img/loop.jpg\r\n");
+        } else if (t == "/img/cut.jpg") {  // the connection ends half way through the announced body
+            c.Send(head + "Content-Length: " + std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg.substr(0, jpeg.size() / 2));
+        } else if (t == "/img/half.jpg") {  // a whole answer carrying half a JPEG
+            c.Respond(200, jpeg.substr(0, jpeg.size() / 2), "image/jpeg");
         } else {
             c.Respond(404, "<html>Not Found</html>", "text/html");
         }
