@@ -30,6 +30,7 @@ bool PrinterExists(CPrinterManager& printers, const std::string& localName, cons
     const std::string listing = printers.GetAllPrinters();
     if (listing.empty()) return false;
     JsonPtr list = ParseJson(LocalToUtf8(listing));
+    if (!list || !cJSON_IsArray(list.get())) return false;
     const cJSON* item = nullptr;
     cJSON_ArrayForEach(item, list.get()) {
         if (cJSON_IsString(item) && item->valuestring != nullptr && FoldAscii(item->valuestring) == wanted) return true;
