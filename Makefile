@@ -49,13 +49,14 @@ tsan-link: tsan-configure
 tsan-configure: deps
 	@cmake -S . -B $(BUILD)-tsan -G Ninja -DQUORVIN_TSAN=ON -DQUORVIN_BENCH=OFF -DQUORVIN_GUI=OFF >/dev/null
 
-# The WebSocket client's frame parser and handshake reader, the TCP link's
-# framer, the envelope reader with the dispatcher, and the script bridge's
-# parameters under libFuzzer
-# (clang, with ASan and UBSan), each for FUZZ_SECONDS on a copy of its seed
-# corpus in the build folder; any finding fails.
+# The libFuzzer targets (clang, with ASan and UBSan), each for FUZZ_SECONDS
+# on a copy of its seed corpus in the build folder; any finding fails: the
+# WebSocket client's frame parser and handshake reader, the TCP link's framer,
+# the envelope reader with the dispatcher, the script bridge's parameters, the
+# HTTP client's URL reader, the code page converters and config.json loading.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := FrameParserFuzz HandshakeFuzz MessageFramerFuzz DispatchFuzz BridgeFuzz
+FUZZ_TARGETS := FrameParserFuzz HandshakeFuzz MessageFramerFuzz DispatchFuzz BridgeFuzz \
+	UrlFuzz CodePageFuzz StartupConfigFuzz
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -G Ninja -DQUORVIN_WERROR=$(WERROR) -DQUORVIN_FUZZ=ON -DQUORVIN_GUI=OFF -DQUORVIN_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
 	@cmake --build $(BUILD)-fuzz --target $(FUZZ_TARGETS)

@@ -2,6 +2,7 @@
 
 #include <cjson/cJSON.h>
 
+#include <cfloat>
 #include <climits>
 #include <cmath>
 
@@ -36,6 +37,17 @@ int ReadNumber(const cJSON* startup, const char* name, int fallback) {
 void ReplaceAtEnd(cJSON* param, const char* name, const std::string& value) {
     while (cJSON_GetObjectItem(param, name) != nullptr) cJSON_DeleteItemFromObject(param, name);
     cJSON_AddItemToObject(param, name, cJSON_CreateString(value.c_str()));
+}
+
+// cJSON writes a number beyond a double's range (1e999 reads as infinity)
+// as null, so the file written back would say something else than the one
+// read; the nearest finite number keeps what it meant.
+void KeepNumbersFinite(cJSON* item) {
+    for (cJSON* c = item; c != nullptr; c = c->next) {
+        if (cJSON_IsNumber(c) && !std::isfinite(c->valuedouble))
+            cJSON_SetNumberValue(c, std::isnan(c->valuedouble) ? 0.0 : c->valuedouble > 0 ? DBL_MAX : -DBL_MAX);
+        KeepNumbersFinite(c->child);
+    }
 }
 
 }  // namespace
@@ -87,6 +99,7 @@ std::optional<StartupValues> LoadStartupConfig(const std::string& moduleDir, con
         if (clientName.empty() && identity.hostName) clientName = identity.hostName();
         ReplaceAtEnd(param, "clientName", clientName);
     }
+    KeepNumbersFinite(config.get());
     tool.SaveTextFile(path, PrintJson(config.get(), true));
 
     values.params.Set("root", root);

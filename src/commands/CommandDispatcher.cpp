@@ -39,6 +39,12 @@ std::string InBase(const CCommonTool& tool, const std::string& relative) {
     return tool.GetModuleDir() + "/" + relative;
 }
 
+// A printer listing for the reply; a spooler that could not be asked (an
+// empty listing text) is a failed call, not an empty list.
+std::string Listing(const std::string& localJson) {
+    return localJson.empty() ? FailureResult(kCallFailed) : ListingToWire(localJson);
+}
+
 }  // namespace
 
 CCommandDispatcher::CCommandDispatcher(ChatLink& link) : m_link(link) {}
@@ -64,9 +70,9 @@ void CCommandDispatcher::DispatchCommand(const std::string& text) {
 std::optional<std::string> CCommandDispatcher::Execute(const CommandMessage& msg) {
     const std::string& n = msg.name;
     if (NameIs(n, "ExitQuorvin")) return std::string("{}");
-    if (NameIs(n, "GetAllPrn")) return ListingToWire(m_link.Printers().GetAllPrinters());
-    if (NameIs(n, "GetDefaultPrn")) return ListingToWire(m_link.Printers().GetDefaultPrinter());
-    if (NameIs(n, "GetDefaultPrnAndPaper")) return ListingToWire(m_link.Printers().GetDefaultPrinterAndPaper());
+    if (NameIs(n, "GetAllPrn")) return Listing(m_link.Printers().GetAllPrinters());
+    if (NameIs(n, "GetDefaultPrn")) return Listing(m_link.Printers().GetDefaultPrinter());
+    if (NameIs(n, "GetDefaultPrnAndPaper")) return Listing(m_link.Printers().GetDefaultPrinterAndPaper());
     if (NameIs(n, "SetDefaultPrn")) return SetDefaultPrn(msg);
     if (NameIs(n, "AddCustomPaper")) return AddCustomPaper(msg);
     if (NameIs(n, "DeleteCustomPaper")) return DeleteCustomPaper(msg);

@@ -2,13 +2,14 @@
 
 #include <chrono>
 
+#include "common/Log.h"
 #include "message/ChatLink.h"
 #include "message/Envelope.h"
 #include "printing/PrinterManager.h"
 
 namespace quorvin {
 
-PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions& options) {
+PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions& options, const std::string& what) {
     ChatLink& link = *task.link;
     PRINT_JOB_EVT& job = *task.job;
     // A link that never ends its tasks gets an event nobody sets.
@@ -21,11 +22,20 @@ PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions&
         return left > 0 ? static_cast<int>(left) : 0;
     };
 
+    const std::string jobText = "job " + std::to_string(jobId);
+    auto notCompleted = [&](const std::string& why) {
+        LogFailure("print task", what + ": " + jobText + " " + why);
+        return PrintOutcome::PrintNotCompleted;
+    };
     for (;;) {
         // The job event is set again after every pause, so the bound is
         // checked on its own.
         const int left = leftMs();
-        if (left == 0 || WaitAny({cancel.get(), &job.hJobEvent}, left) != 1) return PrintOutcome::PrintNotCompleted;
+        const std::string late = "not done after " + std::to_string(options.jobFollowMs) + " ms";
+        if (left == 0) return notCompleted(late);
+        const int woken = WaitAny({cancel.get(), &job.hJobEvent}, left);
+        if (woken == 0) return notCompleted("left unfollowed: the link ended");
+        if (woken != 1) return notCompleted(late);
         job.hJobEvent.Reset();
         // The job's state is read before the listing, so the listing that
         // precedes a success is one the finished job has already left.
@@ -36,8 +46,9 @@ PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions&
         case JobState::Completed:
             return PrintOutcome::Printed;
         case JobState::Failed:
+            return notCompleted("was cancelled or aborted");
         case JobState::Unknown:
-            return PrintOutcome::PrintNotCompleted;
+            return notCompleted("is unknown to the spooler");
         case JobState::Active:
         case JobState::Unreachable:
             break;

@@ -11,7 +11,10 @@ namespace quorvin {
 // page the printer's job status ("printer.status"). Printed once the job
 // completed (also when it left the queue before the first look); not
 // completed when it was cancelled, aborted or vanished, when the link's
-// task-cancel event is set (the link ended), or after options.jobFollowMs.
-PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions& options);
+// task-cancel event is set (the link ended), or after options.jobFollowMs;
+// each of those leaves one line on stderr about what (the task, named so
+// by the caller).
+PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions& options,
+                            const std::string& what = "print task");
 
 }  // namespace quorvin

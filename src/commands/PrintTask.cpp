@@ -5,6 +5,7 @@
 #include "commands/PrintJobFollower.h"
 #include "common/CodePage.h"
 #include "common/Json.h"
+#include "common/Log.h"
 #include "http/HttpDownloader.h"
 #include "message/ChatLink.h"
 #include "message/Envelope.h"
@@ -23,14 +24,18 @@ std::string FoldAscii(std::string text) {
 // True when the spooler lists the printer, letters compared without regard
 // to case. Compared in UTF-8: there no byte of a multi-byte character can
 // pass for an ASCII letter, as a double-byte code page's trail bytes can.
-bool PrinterExists(CPrinterManager& printers, const std::string& localName) {
+// A spooler that cannot be asked lists nothing (and has said why).
+bool PrinterExists(CPrinterManager& printers, const std::string& localName, const std::string& what) {
     const std::string wanted = FoldAscii(LocalToUtf8(localName));
-    JsonPtr list = ParseJson(LocalToUtf8(printers.GetAllPrinters()));
+    const std::string listing = printers.GetAllPrinters();
+    if (listing.empty()) return false;
+    JsonPtr list = ParseJson(LocalToUtf8(listing));
     if (!list || !cJSON_IsArray(list.get())) return false;
     const cJSON* item = nullptr;
     cJSON_ArrayForEach(item, list.get()) {
         if (cJSON_IsString(item) && item->valuestring != nullptr && FoldAscii(item->valuestring) == wanted) return true;
     }
+    LogFailure("print task", what + ": no such printer");
     return false;
 }
 
@@ -52,7 +57,7 @@ void SplitRemoteUri(const std::string& uri, std::string& server, std::string& ob
 
 }  // namespace
 
-int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options) {
+int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options, CTaskTurns::Ticket turn) {
     if (!task || task->link == nullptr || !task->job) return 0;
     ChatLink& link = *task->link;
     PRINT_JOB_EVT& job = *task->job;
@@ -63,8 +68,10 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
 
     link.NotifyPage(PrintTaskNotice("printer.task.begin", job.strPrinterName, job.strFileName));
 
+    turn.Wait();
     PrintOutcome outcome = PrintOutcome::Printed;
-    if (!PrinterExists(link.Printers(), job.strPrinterName)) {
+    const std::string what = remoteUri + " on " + LocalToUtf8(job.strPrinterName);
+    if (!PrinterExists(link.Printers(), job.strPrinterName, what)) {
         outcome = PrintOutcome::PrinterMissing;
     } else {
         std::string server, object;
@@ -78,14 +85,17 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
         } else {
             // The name as received, whatever its letter case.
             const int jobId = link.Printers().PrintImageFile(job.strPrinterName, job.strLocalFile);
+            // Following a job waits on the printer, not on this machine.
+            turn.Release();
             // An image the printer never got is no success.
             if (jobId <= 0) {
                 outcome = PrintOutcome::PrintNotCompleted;
             } else if (link.Kind() == LinkKind::WebSocket) {
-                outcome = FollowPrintJob(*task, jobId, options);
+                outcome = FollowPrintJob(*task, jobId, options, what);
             }
         }
     }
+    turn.Release();
 
     std::string result;
     switch (outcome) {

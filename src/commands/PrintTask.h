@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "commands/TaskTurns.h"
 #include "common/Event.h"
 
 namespace quorvin {
@@ -48,7 +49,10 @@ struct PrintTaskOptions {
 
 // One PrintWebJpegImage task from start to reply, on the calling thread:
 // printer check, download, printing, page notices, reply on the task's
-// link. Returns 0.
-int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options = {});
+// link. The begin notice goes out at once; the check, download, decode and
+// submit wait for turn's turn and give it back before the job is followed.
+// Returns 0.
+int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options = {},
+                  CTaskTurns::Ticket turn = {});
 
 }  // namespace quorvin

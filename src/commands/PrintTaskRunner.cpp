@@ -34,9 +34,12 @@ bool CPrintTaskRunner::Start(std::unique_ptr<PRINT_TASK> task) {
     // The thread takes the task only once it runs; if no thread can be
     // made the task is dropped here and the dispatcher answers.
     auto shared = std::make_shared<std::unique_ptr<PRINT_TASK>>(std::move(task));
+    // The place in line is taken here, in the order the commands arrived,
+    // not when the thread happens to run.
+    auto turn = std::make_shared<CTaskTurns::Ticket>(m_turns.Take());
     try {
-        std::thread thread([this, shared, done] {
-            PrintTaskProc(std::move(*shared), m_options);
+        std::thread thread([this, shared, done, turn] {
+            PrintTaskProc(std::move(*shared), m_options, std::move(*turn));
             done->store(true);
         });
         m_workers.push_back(Worker{std::move(thread), done});

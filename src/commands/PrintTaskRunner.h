@@ -1,8 +1,10 @@
-// CPrintTaskRunner: runs each print task on a thread of its own. Tasks do
-// not wait for one another or for the link; the runner only keeps their
+// CPrintTaskRunner: runs each print task on a thread of its own. At most
+// kPrintTaskTurns tasks download, decode and submit at once; later ones
+// wait their turn in the order they arrived (a task that only follows its
+// job holds none). None is refused or lost. The runner keeps the tasks'
 // threads, so that none outlives it: its destructor waits for the tasks
-// still running. Make it before the links it serves and give them
-// Starter(); it must outlive them.
+// still running or waiting. Make it before the links it serves and give
+// them Starter(); it must outlive them.
 #pragma once
 
 #include <atomic>
@@ -14,6 +16,8 @@
 #include "commands/PrintTask.h"
 
 namespace quorvin {
+
+inline constexpr int kPrintTaskTurns = 4;
 
 class CPrintTaskRunner {
 public:
@@ -28,6 +32,8 @@ public:
     PrintTaskStarter Starter();
     // Tasks started and not yet finished.
     int Running() const;
+    // Tasks waiting for their turn to download.
+    int Waiting() const { return m_turns.Waiting(); }
 
 private:
     struct Worker {
@@ -37,6 +43,7 @@ private:
     void ReapFinished();  // with m_mutex held
 
     const PrintTaskOptions m_options;
+    CTaskTurns m_turns{kPrintTaskTurns};
     mutable std::mutex m_mutex;
     std::list<Worker> m_workers;
 };

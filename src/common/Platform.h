@@ -16,11 +16,11 @@ bool RandomBytes(std::uint8_t* buf, std::size_t n);
 // Shell-style wildcard match of one file name ("*", "?", "[...]").
 bool MatchesPattern(const std::string& pattern, const std::string& name);
 
-// Replaces the file at path with exactly these bytes, all or nothing: the
-// bytes go to a temporary file beside it that is then renamed over it, so a
-// reader never sees a half-written file and concurrent writers never tear
-// it. An existing file that is not writable is left alone. False when
-// nothing was written.
+// Replaces the file at path with exactly these bytes, all or nothing and
+// durably (a ReplacingFile): a reader never sees a half-written file,
+// concurrent writers never tear it, a power cut leaves the old file or the
+// new one. An existing file that is not writable is left alone. False when
+// nothing was written, with one line on stderr saying why.
 bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size);
 
 }  // namespace quorvin::platform

@@ -79,7 +79,7 @@ void AsyncHttpClient::Collect() {
         result = std::move(m_finished);
     }
     if (result) {
-        if (!result->completed) Fail("response failed...");
+        if (!result->completed) Fail("response failed...", result->error);
         SetResponse(std::move(*result));
     }
 }

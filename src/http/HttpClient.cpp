@@ -108,63 +108,7 @@ std::string FormatFloat(double value) {
     return text;
 }
 
-// Cuts part to the longest text ParseUrl hands out; true when it had to.
-bool Cut(std::string& part) {
-    if (part.size() <= kUrlPartMax) return false;
-    part.resize(kUrlPartMax);
-    return true;
-}
-
 }  // namespace
-
-bool ParseUrl(const std::string& url, std::string& scheme, std::string& user, std::string& password,
-              std::string& host, long& port, std::string& path) {
-    scheme.clear();
-    user.clear();
-    password.clear();
-    host.clear();
-    path.clear();
-    port = 0;
-    const std::size_t length = url.size();
-    auto find = [&](char ch, std::size_t from) {
-        const std::size_t at = url.find(ch, from);
-        return at == std::string::npos ? length : at;
-    };
-
-    std::size_t start = 0;
-    const std::size_t colon = find(':', 0);
-    if (colon + 1 < length && url[colon + 1] == '/') {
-        scheme = url.substr(0, colon);
-        start = std::min(colon + 3, length);
-    } else {
-        scheme = "http";
-    }
-
-    const std::size_t at = find('@', start);
-    if (at < length) {
-        const std::size_t userColon = find(':', start);
-        if (userColon < at) {
-            user = url.substr(start, userColon - start);
-            password = url.substr(userColon + 1, at - userColon - 1);
-        }
-        start = at + 1;
-    }
-
-    const std::size_t slash = find('/', start);
-    const std::size_t portColon = find(':', start);
-    if (portColon < slash) {
-        port = AtoI(std::string_view(url).substr(portColon + 1));
-        host = url.substr(start, portColon - start);
-    } else {
-        host = url.substr(start, slash - start);
-        port = scheme == "https" ? kDefaultHttpsPort : scheme == "ftp" ? kDefaultFtpPort : kDefaultHttpPort;
-    }
-    path = slash < length ? url.substr(slash) : "/";
-
-    bool cut = false;
-    for (std::string* part : {&scheme, &user, &password, &host, &path}) cut = Cut(*part) || cut;
-    return !cut;
-}
 
 HttpClient::HttpClient() = default;
 
@@ -174,8 +118,9 @@ HttpClient::~HttpClient() {
     CloseHandles();
 }
 
-bool HttpClient::Fail(const std::string& text) {
+bool HttpClient::Fail(const std::string& text, const std::string& detail) {
     m_strLastError = text;
+    m_strLastErrorDetail = detail;
     return false;
 }
 
@@ -183,8 +128,15 @@ bool HttpClient::StoreConnection(const std::string& host, int port, const std::s
                                  const std::string& password, int kind, const std::string& agent) {
     if (kind != kFtp && kind != kHttp && kind != kHttps) return Fail(kErrConnect);
     if (!IsValidHost(host) || port < 0 || port > 65535) return Fail(kErrConnect);
+    const int newPort = port == 0 ? DefaultPort(kind) : port;
+    // Credentials belong to the origin they were given for: another origin
+    // must not receive them just because none were given for it.
+    if (host != m_strHost || newPort != m_nPort || kind != m_nKind) {
+        m_strUser.clear();
+        m_strPassword.clear();
+    }
     m_strHost = host;
-    m_nPort = port == 0 ? DefaultPort(kind) : port;
+    m_nPort = newPort;
     m_nKind = kind;
     if (!user.empty()) m_strUser = user;
     if (!password.empty()) m_strPassword = password;
@@ -236,6 +188,8 @@ bool HttpClient::Request(const std::string& path, int method, const std::string&
 
 bool HttpClient::BuildRequest(http::TransferRequest::Kind kind, const std::string& path,
                               const std::string& referrer, http::TransferRequest& request) {
+    // A sink serves one request, made or not, so none can outlive its owner here.
+    http::BodySink* sink = std::exchange(m_pBodySink, nullptr);
     if (!HasConnection()) return Fail(kErrNotOpened);
     if (Busy() || m_nKind == kFtp) return Fail(kErrRequest);
     ClearResponse();
@@ -248,6 +202,8 @@ bool HttpClient::BuildRequest(http::TransferRequest::Kind kind, const std::strin
     request.referrer = referrer;
     request.caFile = m_strCaFile;
     request.idleTimeoutSec = m_nIdleTimeoutSec;
+    request.totalTimeoutMs = m_nTransferTimeoutMs;
+    request.sink = sink;
     request.headers.push_back("Accept: */*");
     for (const auto& [name, value] : m_cookies) {
         if (name.empty() || !IsCookieSafe(name) || !IsCookieSafe(value) || name.find('=') != std::string::npos)
@@ -287,10 +243,11 @@ bool HttpClient::BuildRequest(http::TransferRequest::Kind kind, const std::strin
 bool HttpClient::PerformNow(const http::TransferRequest& request) {
     http::TransferResult result = m_session->Perform(request, nullptr);
     const bool completed = result.completed;
+    const std::string error = result.error;
     SetResponse(std::move(result));
     if (!completed) {
         ClearResponse();
-        return Fail(kErrRequest);
+        return Fail(kErrRequest, error);
     }
     return true;
 }
@@ -437,8 +394,9 @@ bool HttpClient::FtpTransfer(http::TransferRequest::Kind kind, const std::string
     request.agent = m_strAgent;
     request.ftpAscii = ascii;
     request.idleTimeoutSec = m_nIdleTimeoutSec;
+    request.totalTimeoutMs = m_nTransferTimeoutMs;
     http::TransferResult result = m_session->Perform(request, nullptr);
-    if (!result.completed) return Fail(kErrRequest);
+    if (!result.completed) return Fail(kErrRequest, result.error);
     request.body = std::move(result.body);
     return true;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "http/Transfer.h"
+#include "http/Url.h"
 
 namespace quorvin {
 
@@ -20,15 +21,6 @@ inline constexpr int kDefaultHttpsPort = 443;
 inline constexpr int kResponseWaitMs = 30000;
 // ReadAll reads the body in pieces of this size.
 inline constexpr int kReadChunk = 16534;
-// The longest URL part ParseUrl hands out.
-inline constexpr std::size_t kUrlPartMax = 1023;
-
-// Splits a URL into its parts (an at sign anywhere after the scheme ends
-// the user information; no scheme means "http"; the path keeps the query
-// and is "/" when absent). Each part holds at most kUrlPartMax bytes; false
-// when one had to be cut.
-bool ParseUrl(const std::string& url, std::string& scheme, std::string& user, std::string& password,
-              std::string& host, long& port, std::string& path);
 
 // One request argument for the POST bodies.
 struct HttpArgument {
@@ -49,7 +41,9 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    // Remembers the origin and makes the session; port 0 is the kind's default.
+    // Remembers the origin and makes the session; port 0 is the kind's
+    // default. Empty user or password: the ones given earlier for this same
+    // origin (kind, host, port) stay; another origin starts without any.
     virtual bool Connect(const std::string& host, int port, const std::string& user,
                          const std::string& password, int kind, const std::string& agent = kUserAgent);
     // Connect by URL: "https", "http" or "ftp" scheme; user and password
@@ -109,6 +103,17 @@ public:
 
     // The last error raised inside the client ("request failed..." and so on).
     const std::string& GetLastErrorText() const { return m_strLastError; }
+    // Why, when the transfer itself said: libcurl's words ("Operation timed
+    // out after 30000 milliseconds ..."); empty otherwise.
+    const std::string& GetLastErrorDetail() const { return m_strLastErrorDetail; }
+
+    // The next HTTP request's body goes to sink as it arrives instead of into
+    // memory (its response then reads as empty). The caller keeps sink alive
+    // until that response is complete or the handles are closed.
+    void SetBodySink(http::BodySink* sink) { m_pBodySink = sink; }
+    // Bounds every later exchange as a whole, connect to last byte (libcurl
+    // ends it and says so); 0: only the idle bound.
+    void SetTransferTimeout(long ms) { m_nTransferTimeoutMs = ms; }
     // Trust these certificates (PEM file) in addition to verifying as usual.
     void SetCaFile(const std::string& path) { m_strCaFile = path; }
 
@@ -125,7 +130,7 @@ protected:
     // (with the error recorded) when it cannot be made.
     bool BuildRequest(http::TransferRequest::Kind kind, const std::string& path, const std::string& referrer,
                       http::TransferRequest& request);
-    bool Fail(const std::string& text);
+    bool Fail(const std::string& text, const std::string& detail = "");
     bool HasConnection() const { return m_session != nullptr; }
     virtual bool Busy() const { return false; }
     // Ends a transfer under way before the handles go.
@@ -156,6 +161,9 @@ private:
     std::vector<std::pair<std::string, std::string>> m_cookies;
     std::string m_strCaFile;
     std::string m_strLastError;
+    std::string m_strLastErrorDetail;
+    http::BodySink* m_pBodySink = nullptr;
+    long m_nTransferTimeoutMs = 0;
 
     // Open FTP transfers.
     std::string m_strFtpReadName;

@@ -14,8 +14,17 @@
 
 namespace quorvin::http {
 
-// Bodies held in memory never grow beyond this; a longer one fails the transfer.
+// Bodies never grow beyond this, in memory or in a sink; a longer one fails
+// the transfer.
 inline constexpr std::size_t kMaxBodyBytes = std::size_t{64} * 1024 * 1024;
+
+// Where a response body goes instead of memory (a file, as it arrives).
+class BodySink {
+public:
+    virtual ~BodySink() = default;
+    // False ends the transfer.
+    virtual bool Write(const char* data, std::size_t size) = 0;
+};
 
 struct MultipartField {
     std::string name;
@@ -44,7 +53,11 @@ struct TransferRequest {
     std::string caFile;  // extra trust anchors for TLS; empty: the system's
     long connectTimeoutMs = 60000;
     long idleTimeoutSec = 180;  // abort when nothing moved for this long
+    long totalTimeoutMs = 0;    // the whole exchange; 0: no bound but the idle one
     std::size_t maxBody = kMaxBodyBytes;
+    // The body goes here instead of into the result; kept alive by the
+    // caller until Perform returns.
+    BodySink* sink = nullptr;
 };
 
 struct TransferResult {
@@ -54,8 +67,9 @@ struct TransferResult {
     std::vector<std::string> setCookies;
     std::string contentType;
     std::int64_t contentLength = -1;
-    std::string body;
-    std::string error;  // why it did not complete
+    std::string body;         // empty when the request had a sink
+    std::uint64_t bodyBytes = 0;  // received, wherever they went
+    std::string error;  // why it did not complete: libcurl's own words
 };
 
 // One transfer session: connections and cookies live as long as it does.

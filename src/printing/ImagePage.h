@@ -25,7 +25,9 @@ enum class ImagePageResult {
 // TIFF, ...) and writes a one-page PDF of the layout's size to pdfPath with
 // the image stretched over the printable area, each direction on its own
 // (the aspect ratio is not kept), smoothly scaled, transparent areas white.
-// Safe to call from several threads at once.
-ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& layout, const std::string& pdfPath);
+// Safe to call from several threads at once. When it fails and why is
+// given, *why says why ("cut short", the decoder's own message, ...).
+ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& layout, const std::string& pdfPath,
+                               std::string* why = nullptr);
 
 }  // namespace quorvin

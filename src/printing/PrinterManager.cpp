@@ -13,6 +13,7 @@
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
 #include "common/Json.h"
+#include "common/Log.h"
 #include "printing/FormStore.h"
 #include "printing/ImagePage.h"
 #include "printing/PaperTable.h"
@@ -174,12 +175,11 @@ CPrinterManager::~CPrinterManager() = default;
 
 std::string CPrinterManager::GetAllPrinters() {
     std::vector<std::string> names;
+    if (m_pSpooler->ListPrinters(names) != SpoolStatus::Ok) return {};
     std::string text;
-    if (m_pSpooler->ListPrinters(names) == SpoolStatus::Ok) {
-        for (const std::string& name : names) {
-            if (!text.empty()) text += ",";
-            text += "\"" + Esc(name) + "\"";
-        }
+    for (const std::string& name : names) {
+        if (!text.empty()) text += ",";
+        text += "\"" + Esc(name) + "\"";
     }
     return Utf8ToLocal("[" + text + "]");
 }
@@ -187,9 +187,11 @@ std::string CPrinterManager::GetAllPrinters() {
 std::string CPrinterManager::GetDefaultPrinter() {
     std::string name;
     SpoolPrinter printer;
-    if (m_pSpooler->GetDefaultPrinter(name) == SpoolStatus::Ok && !name.empty() &&
-        m_pSpooler->GetPrinter(name, printer) != SpoolStatus::Ok) {
-        printer.name = name;  // listed as default but unreadable: the name alone
+    if (m_pSpooler->GetDefaultPrinter(name) != SpoolStatus::Ok) return {};
+    if (!name.empty()) {
+        const SpoolStatus status = m_pSpooler->GetPrinter(name, printer);
+        if (status != SpoolStatus::Ok && status != SpoolStatus::NotFound) return {};
+        if (status == SpoolStatus::NotFound) printer.name = name;  // gone meanwhile: the name alone
     }
     return Utf8ToLocal("{\"name\":\"" + Esc(printer.name) + "\"," + "\"driver\":\"" + Esc(printer.makeAndModel) +
                        "\"," + "\"port\":\"" + Esc(printer.deviceUri) + "\"}");
@@ -199,8 +201,11 @@ std::string CPrinterManager::GetDefaultPrinterAndPaper() {
     std::string name, paperName;
     int code = 0;
     SpoolPrinter printer;
-    if (m_pSpooler->GetDefaultPrinter(name) == SpoolStatus::Ok && !name.empty() &&
-        m_pSpooler->GetPrinter(name, printer) == SpoolStatus::Ok) {
+    if (m_pSpooler->GetDefaultPrinter(name) != SpoolStatus::Ok) return {};
+    const SpoolStatus status = name.empty() ? SpoolStatus::NotFound : m_pSpooler->GetPrinter(name, printer);
+    if (status != SpoolStatus::Ok && status != SpoolStatus::NotFound) return {};
+    if (status != SpoolStatus::Ok) name.clear();  // gone meanwhile: no default
+    if (status == SpoolStatus::Ok) {
         name = printer.name;
         std::vector<Paper> papers = PapersOf(printer, m_pForms->FormsOf(printer.name));
         if (const Paper* paper = PaperForMedia(papers, printer.mediaDefault)) {
@@ -317,7 +322,11 @@ int CPrinterManager::PrintImageFile(const std::string& printer, const std::strin
     PageLayout page = DefaultPage(info, PapersOf(info, m_pForms->FormsOf(info.name)));
 
     TempFile pdf;
-    if (pdf.path().empty() || WriteImagePage(imagePath, page, pdf.path()) != ImagePageResult::Written) return 0;
+    std::string why = "no temporary file for the page";
+    if (pdf.path().empty() || WriteImagePage(imagePath, page, pdf.path(), &why) != ImagePageResult::Written) {
+        LogFailure("print", LocalToUtf8(imagePath) + " on " + info.name + ": " + why);
+        return 0;
+    }
     // Copies, paper and orientation: the queue applies its own defaults to
     // a job that names none.
     int jobId = 0;
@@ -329,8 +338,10 @@ int CPrinterManager::PrintImageFile(const std::string& printer, const std::strin
 
 bool CPrinterManager::ShellPrintFile(const std::string& path) {
     struct stat st {};
-    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0)
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0) {
+        LogFailure("print", LocalToUtf8(path) + ": no readable file to print");
         return false;
+    }
     int jobId = 0;
     // An empty printer name is the default printer, found within the same
     // time bound as the submission.

@@ -20,6 +20,8 @@
 //   64 bytes or more.
 // - Every operation is bounded: an unreachable spooler fails at once, a
 //   spooler that accepts and never answers fails after about 10 seconds.
+// - A failure leaves one line on stderr with what failed and why (the
+//   spooler's own status and message where it gave one).
 //
 // Thread safety: every operation may be called from any thread at the same
 // time as any other (the dispatcher and several print tasks share one
@@ -55,19 +57,24 @@ public:
     CPrinterManager(const CPrinterManager&) = delete;
     CPrinterManager& operator=(const CPrinterManager&) = delete;
 
+    // The three listings answer an empty text (no JSON at all) when the
+    // spooler cannot be asked (not running, refusing, or silent past the
+    // bound), so that is never mistaken for a machine without printers.
+
     // ["name1","name2",...] in the spooler's order; "[]" when there are no
-    // printers or the spooler cannot be reached.
+    // printers; "" when the spooler cannot be asked.
     std::string GetAllPrinters();
 
     // {"name":"...","driver":"...","port":"..."}: the default printer's
     // name, make and model, and device URI; all three empty when there is
-    // no default printer (or no spooler).
+    // no default printer; "" when the spooler cannot be asked.
     std::string GetDefaultPrinter();
 
     // {"printer":"...","paperName":"...","paperSize":"N"}: the default
     // printer, the name of its default paper (as GetPaperSize knows it) and
     // that paper's code as a decimal string; without a default printer
-    // {"printer":"","paperName":"","paperSize":"0"}.
+    // {"printer":"","paperName":"","paperSize":"0"}; "" when the spooler
+    // cannot be asked.
     std::string GetDefaultPrinterAndPaper();
 
     // Makes the printer the server-wide default. True when the spooler

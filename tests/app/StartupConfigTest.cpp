@@ -117,6 +117,24 @@ TEST_F(Startup, NumbersWrittenAsJsonNumbersAndAbsurdValues) {
     EXPECT_EQ(v->window.minbox, INT_MIN);
 }
 
+// Found by StartupConfigFuzz: a number beyond a double's range was written
+// back as null, so the next start read another configuration.
+TEST_F(Startup, NumbersBeyondADoubleReadTheSameAtTheNextStart) {
+    auto first = Load(R"({"startup":{"url":80E5333,"width":1e999,"height":-1e999,"param":{"n":[1e400]}}})");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->window.url, dir.path() + "/2147483647?stamp=00aa00bb00cc00dd00ee00ff00110022");
+    EXPECT_EQ(first->window.width, INT_MAX);
+    EXPECT_EQ(first->window.height, INT_MIN);
+    const std::string written = ReadBytes(Config());
+    EXPECT_EQ(written.find("null"), std::string::npos) << written;
+    auto second = LoadStartupConfig(dir.path(), identity, "00aa00bb00cc00dd00ee00ff00110022");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->window.url, first->window.url);
+    EXPECT_EQ(second->window.width, INT_MAX);
+    EXPECT_EQ(second->window.height, INT_MIN);
+    EXPECT_EQ(ReadBytes(Config()), written);
+}
+
 TEST_F(Startup, IdentityIsFilledMovedToTheEndAndWrittenBack) {
     auto v = Load(R"({"top":1,"Startup":{"param":{"clientId":"","gsdm":"g","clientName":"","rydm":"r"},
         "extra":"kept"},"tail":[true]})");

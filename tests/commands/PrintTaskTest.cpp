@@ -1,94 +1,12 @@
-// PrintWebJpegImage end to end: a server on either link sends the command,
-// the image comes from an HTTP server on loopback, and the private CUPS
-// scheduler of the "cups" fixture prints it into a PDF.
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
+// PrintWebJpegImage end to end over both links (commands/PrintTaskRig.h).
 #include <map>
-#include <set>
-#include <thread>
 
-#include "commands/CupsLinkTest.h"
-#include "commands/PrintTaskRunner.h"
-#include "fixtures/LoopbackHttpServer.h"
-#include "fixtures/TestImages.h"
+#include "commands/PrintTaskRig.h"
 
 namespace quorvin::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-class PrintTaskTest : public CupsLinkTest {
-protected:
-    void BeforeConnect() override {
-        ASSERT_FALSE(jpeg.empty());
-        PrintTaskOptions options;
-        options.jobLookMs = 200;  // the WebSocket link's tasks follow their jobs
-        runner = std::make_unique<CPrintTaskRunner>(options);
-        rig->SetPrintTaskStarter(runner->Starter());
-    }
-    void TearDown() override {
-        // The tasks end before the link they answer on.
-        runner.reset();
-        CupsLinkTest::TearDown();
-    }
-
-    std::string Command(const std::string& uri, const std::string& localPath, const std::string& printer,
-                        const std::string& taskId = "t1") {
-        return "{\"type\":\"cmd\",\"from\":\"srv\",\"to\":\"agent-1\",\"name\":\"PrintWebJpegImage\","
-               "\"body\":{\"szRemoteURI\":\"" + uri + "\",\"szLocalPath\":\"" + localPath +
-               "\",\"printerName\":\"" + printer + "\",\"modelName\":\"m\",\"taskId\":\"" + taskId +
-               "\",\"callfor\":\"c\"}}";
-    }
-    static std::string Reply(const std::string& result, const std::string& src, const std::string& taskId = "t1") {
-        return "{\"type\":\"cmd\",\"from\":\"agent-1\",\"to\":\"srv\",\"name\":\"PrintWebJpegImage>res\","
-               "\"body\":{\"result\":" + result + ",\"modelName\":\"m\",\"taskId\":\"" + taskId +
-               "\",\"callfor\":\"c\"},\"srcMsg\":" + src + "}";
-    }
-    // The print task notices the page got, in order (without the job
-    // status the WebSocket link's tasks add while they follow the job).
-    std::vector<std::string> TaskNotices() const {
-        std::vector<std::string> notices;
-        for (const std::string& n : window.Notifications())
-            if (n.rfind("{\"msg_type\":\"printer.task.", 0) == 0) notices.push_back(n);
-        return notices;
-    }
-    std::string LocalName(const std::string& relative) const { return dir.path() + "/" + relative; }
-    std::vector<fs::path> Pdfs() const {
-        std::vector<fs::path> pdfs;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(cups.pdfOut, ec))
-            if (e.path().extension() == ".pdf") pdfs.push_back(e.path());
-        return pdfs;
-    }
-    // Waits (bounded) until cups-pdf has written more PDFs than before. The
-    // scheduler converts one job at a time, about two seconds each on an
-    // idle machine and much longer on a loaded one.
-    std::vector<fs::path> WaitForPdfs(std::size_t before, std::size_t more) const {
-        std::vector<fs::path> pdfs;
-        for (int i = 0; i < 900; ++i) {
-            pdfs = Pdfs();
-            if (pdfs.size() >= before + more) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return pdfs;
-    }
-
-    const std::string jpeg = MakeJpeg(320, 240);
-    LoopbackHttpServer images{[this](const SeenRequest& request, HttpConnection& c) {
-        if (request.target == "/img/slow.jpg") {
-            c.Hold(1500);
-            c.Respond(200, jpeg, "image/jpeg");
-        } else if (request.target.rfind("/img/ok", 0) == 0) {
-            c.Respond(200, jpeg, "image/jpeg");
-        } else if (request.target == "/img/text.jpg") {
-            c.Respond(200, "this is not an image at all", "image/jpeg");
-        } else {
-            c.Respond(404, "<html>Not Found</html>", "text/html");
-        }
-    }};
-    std::unique_ptr<CPrintTaskRunner> runner;
-};
 
 TEST_P(PrintTaskTest, AnImageIsDownloadedPrintedAndAnswered) {
     const std::vector<fs::path> earlier = Pdfs();
@@ -243,6 +161,37 @@ TEST_P(PrintTaskTest, TenTasksAtOnceAllGetTheirOwnReply) {
     EXPECT_EQ(WaitForPdfs(before, 10).size(), before + 10);
 }
 
+// Six tasks at once: four download (and decode and submit), two wait and
+// are let in one by one in the order they came, as turns are given back.
+TEST_P(PrintTaskTest, AtMostFourTasksDownloadAtOnceTheRestInArrivalOrder) {
+    std::vector<std::string> sent;
+    for (int i = 0; i < 6; ++i) {
+        sent.push_back(Command(images.origin() + "/img/gated-" + std::to_string(i), "temp^g" + std::to_string(i) + ".jpg",
+                               cups.pdfQueue, "g" + std::to_string(i)));
+        ASSERT_TRUE(rig->SendMessage(sent.back()));
+    }
+    ASSERT_TRUE(WaitForGated(4));
+    // All six have begun; two stand in line.
+    for (int i = 0; i < 300 && runner->Waiting() != 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(runner->Waiting(), 2);
+    std::vector<std::string> first = Gated();
+    std::sort(first.begin(), first.end());
+    EXPECT_EQ(first, (std::vector<std::string>{"/img/gated-0", "/img/gated-1", "/img/gated-2", "/img/gated-3"}));
+
+    // Each turn given back lets the next task in line download.
+    for (int i = 0; i < 6; ++i) {
+        OpenGate("/img/gated-" + std::to_string(i));
+        const std::string reply = rig->ReadMessage(60000).value_or("<no reply>");
+        EXPECT_EQ(reply, Reply(SuccessResult(), sent[i], "g" + std::to_string(i)));
+        if (i + 4 < 6) {
+            ASSERT_TRUE(WaitForGated(i + 5));
+            EXPECT_EQ(Gated()[i + 4], "/img/gated-" + std::to_string(i + 4));
+        }
+    }
+    EXPECT_EQ(MostGatedAtOnce(), 4);
+    EXPECT_EQ(runner->Waiting(), 0);
+}
+
 QUORVIN_ON_BOTH_LINKS(PrintTaskTest);
 
 // The WebSocket link's tasks answer once their job has left the queue.
@@ -274,6 +223,44 @@ TEST_P(FollowedPrintTaskTest, AJobHeldInAStoppedQueueIsAnsweredOnceItPrinted) {
     const std::string& last = seen[seen.size() - 2];
     EXPECT_TRUE(isStatus(last)) << last;
     EXPECT_EQ(last.find(listed), std::string::npos) << last;
+}
+
+// Four tasks whose jobs are held in a stopped queue follow them; a fifth
+// still downloads and submits meanwhile.
+TEST_P(FollowedPrintTaskTest, ATaskFollowingItsJobHoldsNoTurn) {
+    ASSERT_EQ(RunCommand("cupsdisable " + ShellQuote(cups.pdfQueue)), 0);
+    std::vector<std::string> sent;
+    auto send = [&](int i) {
+        sent.push_back(Command(images.origin() + "/img/ok-" + std::to_string(i) + ".jpg",
+                               "temp^f" + std::to_string(i) + ".jpg", cups.pdfQueue, "f" + std::to_string(i)));
+        return rig->SendMessage(sent.back());
+    };
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(send(i));
+    // Every one of them has been submitted and is being followed.
+    auto listedHeld = [&](int n) {
+        return window.WaitFor(
+            [&](const std::vector<std::string>& all) {
+                for (int i = 0; i < n; ++i) {
+                    const std::string listed = "\"filename\":\"" + LocalName("temp/f" + std::to_string(i) + ".jpg") + "\"";
+                    if (std::none_of(all.begin(), all.end(), [&](const std::string& s) {
+                            return s.rfind("{\"msg_type\":\"printer.status\"", 0) == 0 && s.find(listed) != std::string::npos;
+                        }))
+                        return false;
+                }
+                return true;
+            },
+            60000);
+    };
+    ASSERT_TRUE(listedHeld(4));
+    ASSERT_TRUE(send(4));
+    EXPECT_TRUE(listedHeld(5));
+    EXPECT_EQ(images.RequestCount(), 5u);
+    ASSERT_EQ(RunCommand("cupsenable " + ShellQuote(cups.pdfQueue)), 0);
+    std::set<std::string> replies;
+    for (int i = 0; i < 5; ++i) replies.insert(rig->ReadMessage(60000).value_or("<no reply>"));
+    std::set<std::string> expected;
+    for (int i = 0; i < 5; ++i) expected.insert(Reply(SuccessResult(), sent[i], "f" + std::to_string(i)));
+    EXPECT_EQ(replies, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, FollowedPrintTaskTest, ::testing::Values(LinkKind::WebSocket), LinkName);

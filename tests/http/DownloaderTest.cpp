@@ -2,12 +2,15 @@
 // the file is written whole for a good answer and not at all otherwise.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "TempDir.h"
 #include "fixtures/ChildProcess.h"
 #include "fixtures/LoopbackHttpServer.h"
+#include "fixtures/StderrCapture.h"
 #include "http/AsyncHttpClient.h"
 #include "http/HttpDownloader.h"
 
@@ -148,6 +151,70 @@ TEST_F(DownloaderTest, BodiesBeyondTheLimitAreRefused) {
     EXPECT_FALSE(Download("/huge", kLongWaitMs));
     EXPECT_FALSE(std::filesystem::exists(target));
     EXPECT_TRUE(Files().empty());
+}
+
+// The body goes to a temporary file beside the target as it arrives (an
+// endless one costs disk within the bounds, not memory); the target's name
+// only ever holds a complete body.
+TEST_F(DownloaderTest, TheBodyGoesToDiskAsItArrivesAndOnlyAWholeOneIsKept) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool cut = false;
+    LoopbackHttpServer halting([&](const SeenRequest&, HttpConnection& c) {
+        // Half of the announced body, then nothing until the test cuts it.
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: 1048576\r\n\r\n" + std::string(512 * 1024, 'h'));
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait_for(lock, std::chrono::seconds(20), [&] { return cut; });
+    });
+    testing::WriteBytes(target, "keep me");
+    bool downloaded = true;
+    std::thread download([&] {
+        CHttpDownloader downloader(kLongWaitMs);
+        downloader.Open();
+        downloaded = downloader.DownloadFile(halting.origin(), "/half", target);
+    });
+    auto partial = [&]() -> std::uintmax_t {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path(), ec)) {
+            const std::uintmax_t size = e.file_size(ec);
+            if (e.path().filename() != "a.jpg" && !ec) return size;
+        }
+        return 0;
+    };
+    for (int i = 0; i < 200 && partial() < 512 * 1024; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(partial(), 512u * 1024u);
+    EXPECT_EQ(testing::ReadBytes(target), "keep me");
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        cut = true;
+    }
+    cv.notify_all();
+    download.join();
+    EXPECT_FALSE(downloaded);
+    EXPECT_EQ(testing::ReadBytes(target), "keep me");
+    EXPECT_EQ(Files(), std::vector<std::string>{"a.jpg"});
+}
+
+// A failed download leaves one line that says which address failed and
+// why, in the transfer's own words where it has them.
+TEST_F(DownloaderTest, EachFailureSaysOnStderrWhatFailedAndWhy) {
+    const struct {
+        const char* path;
+        const char* why;
+    } cases[] = {
+        {"/silent", "Operation timed out after 15"},  // 1500 ms and the odd one more
+        {"/missing.jpg", "HTTP status 404"},
+        {"/empty", "empty body"},
+        {"/short", "transfer closed with 500 bytes remaining"},
+        {"/loop", "Maximum (10) redirects followed"},
+    };
+    for (const auto& c : cases) {
+        testing::StderrCapture err;
+        EXPECT_FALSE(Download(c.path)) << c.path;
+        const std::string line = "quorvin: download: " + server.origin() + c.path + ": " + c.why;
+        EXPECT_TRUE(err.WaitFor(line)) << err.Text();
+        EXPECT_EQ(err.Count("quorvin: "), 1) << err.Text();
+    }
 }
 
 TEST_F(DownloaderTest, UnusableOriginsAndMissingClientFail) {

@@ -277,6 +277,31 @@ TEST_F(HttpClientTest, CredentialsFromTheUrlOrGivenOnesAreSent) {
     EXPECT_EQ(requests[1].Header("authorization"), "Basic YW5uOng=");  // ann:x
 }
 
+TEST_F(HttpClientTest, CredentialsStayWithTheOriginTheyWereGivenFor) {
+    LoopbackHttpServer other([](const SeenRequest&, HttpConnection& c) { c.Respond(200, "other"); });
+    const std::string here = "127.0.0.1:" + std::to_string(server.port());
+    HttpClient client;
+    // Given once, kept for the same origin; another origin gets none, and
+    // coming back does not bring them back.
+    const struct {
+        std::string url;
+        LoopbackHttpServer* to;
+        const char* authorization;
+    } steps[] = {
+        {"http://bob:pw@" + here + "/", &server, "Basic Ym9iOnB3"},
+        {"http://" + here + "/", &server, "Basic Ym9iOnB3"},
+        {other.origin() + "/", &other, ""},
+        {"http://" + here + "/", &server, ""},
+    };
+    for (const auto& step : steps) {
+        const std::size_t before = step.to->RequestCount();
+        ASSERT_TRUE(client.ConnectUrl(step.url)) << step.url;
+        ASSERT_TRUE(client.Request("/c", HttpClient::kGet)) << step.url;
+        ASSERT_EQ(step.to->RequestCount(), before + 1) << step.url;
+        EXPECT_EQ(step.to->Requests().back().Header("authorization"), step.authorization) << step.url;
+    }
+}
+
 TEST_F(HttpClientTest, ConnectByHostUsesTheKindsDefaults) {
     HttpClient client;
     ASSERT_TRUE(client.Connect("127.0.0.1", server.port(), "", "", HttpClient::kHttp));

@@ -7,6 +7,7 @@
 
 #include "CupsTestBase.h"
 #include "PdfRaster.h"
+#include "fixtures/StderrCapture.h"
 
 namespace quorvin::testing {
 namespace {
@@ -177,6 +178,35 @@ TEST_F(ImageFailures, BadFilesAndPrintersSubmitNothing) {
     std::string leftovers;
     Run("ls /tmp | grep -c '^quorvin-page-' || true", &leftovers);
     EXPECT_EQ(leftovers, "0\n");
+}
+
+// Each failed print leaves one line on stderr naming the image, the
+// printer and the reason: the decoder's, or the scheduler's own status and
+// message.
+TEST_F(ImageFailures, EachFailureSaysWhyOnStderr) {
+    std::string jpeg = m_dir / "good.jpg";
+    ASSERT_TRUE(SaveQuadrants(jpeg, "jpeg", 200, 200, kRed, kBlue, kGreen, kWhite));
+    const std::string jpegBytes = ReadBytes(jpeg);
+    WriteBytes(m_dir / "cut.jpg", jpegBytes.substr(0, jpegBytes.size() / 2));
+    WriteBytes(m_dir / "text.jpg", "this is not an image\n");
+    const struct {
+        const char* image;
+        const char* command;  // run first
+        std::string line;
+    } cases[] = {
+        {"cut.jpg", "", "quorvin: print: " + m_dir / "cut.jpg" + " on PDF: cut short"},
+        {"text.jpg", "", "quorvin: print: " + m_dir / "text.jpg" + " on PDF: "},
+        {"good.jpg", "cupsreject PDF", "quorvin: cups: print " + jpeg + " on PDF: server-error-not-accepting-jobs: Destination \"PDF\" is not accepting jobs."},
+    };
+    for (const auto& c : cases) {
+        if (*c.command) {
+            ASSERT_EQ(Run(c.command), 0);
+        }
+        StderrCapture err;
+        EXPECT_EQ(m_pManager->PrintImageFile("PDF", m_dir / c.image), 0) << c.image;
+        EXPECT_TRUE(err.WaitFor(c.line)) << err.Text();
+        EXPECT_EQ(err.Count("quorvin: "), 1) << err.Text();
+    }
 }
 
 TEST_F(ShellPrinting, FileGoesToTheDefaultPrinterTypedByCups) {

@@ -1,13 +1,13 @@
 #include "common/Platform.h"
 
-#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/random.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
+
+#include "common/Log.h"
+#include "common/ReplacingFile.h"
 
 namespace quorvin::platform {
 
@@ -36,30 +36,10 @@ bool MatchesPattern(const std::string& pattern, const std::string& name) {
 }
 
 bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
-    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0) return false;
-    static std::atomic<unsigned> counter{0};
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%d.%u.tmp", static_cast<int>(getpid()), counter++);
-    const std::string temp = path + suffix;
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    const char* p = static_cast<const char*>(data);
-    std::size_t left = size;
-    bool ok = true;
-    while (left > 0) {
-        const ssize_t w = write(fd, p, left);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        p += w;
-        left -= static_cast<std::size_t>(w);
-    }
-    if (close(fd) != 0) ok = false;
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) unlink(temp.c_str());
-    return ok;
+    ReplacingFile file(path);
+    if (file.Write(data, size) && file.Commit()) return true;
+    LogFailure("file", file.Error());
+    return false;
 }
 
 }  // namespace quorvin::platform

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 namespace quorvin::http {
@@ -43,7 +44,9 @@ struct Context {
     TransferResult* result = nullptr;
     std::size_t maxBody = kMaxBodyBytes;
     const std::atomic<bool>* abort = nullptr;
+    BodySink* sink = nullptr;
     bool oversize = false;
+    bool sinkFailed = false;
     std::FILE* uploadFile = nullptr;
     const std::string* uploadBody = nullptr;
     std::size_t uploadOffset = 0;
@@ -72,11 +75,20 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* ctx = static_cast<Context*>(user);
     const std::size_t length = size * count;
     if (ctx->Aborted()) return 0;
-    if (length > ctx->maxBody - ctx->result->body.size()) {
+    TransferResult& result = *ctx->result;
+    if (length > ctx->maxBody - result.bodyBytes) {
         ctx->oversize = true;
         return 0;
     }
-    ctx->result->body.append(data, length);
+    if (ctx->sink != nullptr) {
+        if (!ctx->sink->Write(data, length)) {
+            ctx->sinkFailed = true;
+            return 0;
+        }
+    } else {
+        result.body.append(data, length);
+    }
+    result.bodyBytes += length;
     return length;
 }
 
@@ -171,6 +183,7 @@ TransferResult Session::Perform(const TransferRequest& request, const std::atomi
     ctx.result = &result;
     ctx.maxBody = request.maxBody;
     ctx.abort = abort;
+    ctx.sink = request.sink;
     char errorText[CURL_ERROR_SIZE] = {};
 
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
@@ -188,6 +201,7 @@ TransferResult Session::Perform(const TransferRequest& request, const std::atomi
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, request.idleTimeoutSec);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, request.totalTimeoutMs);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &ctx);
@@ -276,7 +290,9 @@ TransferResult Session::Perform(const TransferRequest& request, const std::atomi
     result.completed = rc == CURLE_OK;
     if (!result.completed) {
         if (ctx.oversize || rc == CURLE_FILESIZE_EXCEEDED) {
-            result.error = "response larger than the limit";
+            result.error = "response larger than the limit of " + std::to_string(request.maxBody) + " bytes";
+        } else if (ctx.sinkFailed) {
+            result.error = "the body could not be stored";
         } else if (ctx.Aborted()) {
             result.error = "aborted";
         } else {

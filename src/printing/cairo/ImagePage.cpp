@@ -18,10 +18,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <system_error>
 
 namespace quorvin {
 namespace {
@@ -64,21 +67,38 @@ constexpr off_t kMaxFileBytes = 256 * 1024 * 1024;
 // JPEGs are proved by decoding at an eighth of their size.
 constexpr int kJpegProofScale = 8;
 
-bool ReadWholeFile(const std::string& path, BytesPtr& bytes, std::size_t& size) {
+std::string ErrnoText(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+bool ReadWholeFile(const std::string& path, BytesPtr& bytes, std::size_t& size, std::string& why) {
     // Opened without blocking: a named pipe in the image's place would
     // otherwise hold the print task until some writer appeared.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        why = ErrnoText(errno);
+        return false;
+    }
     std::unique_ptr<std::FILE, FileClose> file(fdopen(fd, "rb"));
     if (!file) {
+        why = ErrnoText(errno);
         close(fd);
         return false;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || st.st_size > kMaxFileBytes) return false;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+        return false;
+    }
+    if (st.st_size <= 0 || st.st_size > kMaxFileBytes) {
+        why = st.st_size <= 0 ? "empty file" : "larger than any image for one page";
+        return false;
+    }
     size = static_cast<std::size_t>(st.st_size);
     bytes.reset(static_cast<unsigned char*>(std::malloc(size)));
-    return bytes && std::fread(bytes.get(), 1, size, file.get()) == size;
+    if (!bytes || std::fread(bytes.get(), 1, size, file.get()) != size) {
+        why = "could not be read whole";
+        return false;
+    }
+    return true;
 }
 
 bool IsJpeg(const unsigned char* data, std::size_t size) {
@@ -147,8 +167,9 @@ void LoadFormatsOnce() {
     });
 }
 
-// The decoded image, or null when the bytes are not a complete image.
-LoaderPtr Decode(const unsigned char* data, std::size_t size, SizeRequest& request) {
+// The decoded image, or null (and the decoder's reason) when the bytes are
+// not a complete image.
+LoaderPtr Decode(const unsigned char* data, std::size_t size, SizeRequest& request, std::string& why) {
     LoadFormatsOnce();
     LoaderPtr loader(gdk_pixbuf_loader_new());
     g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(OnSizePrepared), &request);
@@ -160,7 +181,11 @@ LoaderPtr Decode(const unsigned char* data, std::size_t size, SizeRequest& reque
     // here. It must be closed even after a failed write.
     ok = gdk_pixbuf_loader_close(loader.get(), &raw) && ok;
     ErrorPtr closeError(raw);
-    if (!ok || gdk_pixbuf_loader_get_pixbuf(loader.get()) == nullptr) return nullptr;
+    if (!ok || gdk_pixbuf_loader_get_pixbuf(loader.get()) == nullptr) {
+        const GError* error = writeError ? writeError.get() : closeError.get();
+        why = error && error->message ? error->message : "not an image";
+        return nullptr;
+    }
     return loader;
 }
 
@@ -196,9 +221,12 @@ SurfacePtr ToSurface(GdkPixbuf* pixbuf) {
     return surface;
 }
 
-bool WritePdf(cairo_surface_t* image, const PageLayout& layout, const std::string& pdfPath) {
+bool WritePdf(cairo_surface_t* image, const PageLayout& layout, const std::string& pdfPath, std::string& why) {
     SurfacePtr pdf(cairo_pdf_surface_create(pdfPath.c_str(), layout.width, layout.height));
-    if (cairo_surface_status(pdf.get()) != CAIRO_STATUS_SUCCESS) return false;
+    if (cairo_surface_status(pdf.get()) != CAIRO_STATUS_SUCCESS) {
+        why = std::string("PDF: ") + cairo_status_to_string(cairo_surface_status(pdf.get()));
+        return false;
+    }
     double areaWidth = layout.width - layout.left - layout.right;
     double areaHeight = layout.height - layout.top - layout.bottom;
     double left = layout.left, top = layout.top;
@@ -218,40 +246,62 @@ bool WritePdf(cairo_surface_t* image, const PageLayout& layout, const std::strin
         cairo_rectangle(cr.get(), 0, 0, imageWidth, imageHeight);
         cairo_fill(cr.get());
         cairo_show_page(cr.get());
-        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return false;
+        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) {
+            why = std::string("PDF: ") + cairo_status_to_string(cairo_status(cr.get()));
+            return false;
+        }
     }
     cairo_surface_finish(pdf.get());
-    return cairo_surface_status(pdf.get()) == CAIRO_STATUS_SUCCESS;
+    if (cairo_surface_status(pdf.get()) == CAIRO_STATUS_SUCCESS) return true;
+    why = std::string("PDF: ") + cairo_status_to_string(cairo_surface_status(pdf.get()));
+    return false;
 }
 
-}  // namespace
-
-ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& layout, const std::string& pdfPath) {
+ImagePageResult WritePage(const std::string& imagePath, const PageLayout& layout, const std::string& pdfPath,
+                          std::string& why) {
     BytesPtr bytes;
     std::size_t size = 0;
-    if (!ReadWholeFile(imagePath, bytes, size) || !HasEnd(bytes.get(), size)) return ImagePageResult::NotAnImage;
+    if (!ReadWholeFile(imagePath, bytes, size, why)) return ImagePageResult::NotAnImage;
+    if (!HasEnd(bytes.get(), size)) {
+        why = "cut short: the image's end is missing";
+        return ImagePageResult::NotAnImage;
+    }
 
     SizeRequest request{IsJpeg(bytes.get(), size) && EmbeddableJpeg(bytes.get(), size)};
-    LoaderPtr loader = Decode(bytes.get(), size, request);
+    LoaderPtr loader = Decode(bytes.get(), size, request, why);
     if (!loader) return ImagePageResult::NotAnImage;
     if (!request.proofOnly) bytes.reset();  // decoded: the file's bytes are not needed
     SurfacePtr image = ToSurface(gdk_pixbuf_loader_get_pixbuf(loader.get()));
     loader.reset();  // the pixels now live in the surface only
-    if (!image) return ImagePageResult::NotAnImage;
+    if (!image) {
+        why = "pixels of a kind that cannot be printed";
+        return ImagePageResult::NotAnImage;
+    }
     if (request.proofOnly) {
         // cairo owns the bytes from here and frees them with the surface.
         unsigned char* jpeg = bytes.release();
         if (cairo_surface_set_mime_data(image.get(), CAIRO_MIME_TYPE_JPEG, jpeg, size, std::free, jpeg) !=
             CAIRO_STATUS_SUCCESS) {
             std::free(jpeg);
+            why = "out of memory";
             return ImagePageResult::WriteFailed;
         }
     }
-    if (!WritePdf(image.get(), layout, pdfPath)) {
+    if (!WritePdf(image.get(), layout, pdfPath, why)) {
         unlink(pdfPath.c_str());
         return ImagePageResult::WriteFailed;
     }
     return ImagePageResult::Written;
+}
+
+}  // namespace
+
+ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& layout, const std::string& pdfPath,
+                               std::string* why) {
+    std::string reason;
+    const ImagePageResult result = WritePage(imagePath, layout, pdfPath, reason);
+    if (why) *why = reason;
+    return result;
 }
 
 }  // namespace quorvin

@@ -16,6 +16,9 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
+
+#include "common/Log.h"
 
 namespace quorvin {
 namespace {
@@ -65,10 +68,12 @@ int KeepWaiting(http_t*, void* data) {
     return Clock::now() < *static_cast<Clock::time_point*>(data) ? 1 : 0;
 }
 
-// One connection to the scheduler for one request.
+// One connection to the scheduler for one request. what names the request
+// for the line a failure leaves on stderr ("print on PDF").
 class Connection {
 public:
-    explicit Connection(int timeoutMs) : m_deadline(Clock::now() + std::chrono::milliseconds(timeoutMs)) {
+    Connection(int timeoutMs, std::string what)
+        : m_nTimeoutMs(timeoutMs), m_what(std::move(what)), m_deadline(Clock::now() + std::chrono::milliseconds(timeoutMs)) {
         m_http.reset(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                   std::min(kConnectMs, timeoutMs), nullptr));
         if (m_http) httpSetTimeout(m_http.get(), kWaitSlice, KeepWaiting, &m_deadline);
@@ -82,12 +87,22 @@ public:
     // Sends the request (consumed) and classifies the answer.
     IppPtr Do(IppPtr request, const char* resource, SpoolStatus& status) {
         if (!m_http) {
-            status = SpoolStatus::Unreachable;
+            status = Note(SpoolStatus::Unreachable);
             return nullptr;
         }
         IppPtr response(cupsDoRequest(m_http.get(), request.release(), resource));
-        status = Classify(response.get());
+        status = Note(Classify(response.get()));
         return response;
+    }
+
+    // Passes status on; a failure (no answer, or an answer that refuses)
+    // leaves one line on stderr with the scheduler's own reason, read here
+    // while libcups still holds it for this thread.
+    SpoolStatus Note(SpoolStatus status) {
+        if ((status != SpoolStatus::Unreachable && status != SpoolStatus::Refused) || m_bNoted) return status;
+        m_bNoted = true;
+        LogFailure("cups", m_what + ": " + Reason());
+        return status;
     }
 
     SpoolStatus Classify(ipp_t* response) const {
@@ -103,6 +118,24 @@ public:
     }
 
 private:
+    std::string Reason() const {
+        const std::string where = std::string(cupsServer()) + ":" + std::to_string(ippPort());
+        if (!m_http) return "cannot connect to " + where + ": " + LastError();
+        if (Expired()) return "no answer from " + where + " within " + std::to_string(m_nTimeoutMs) + " ms";
+        return LastError();
+    }
+
+    // libcups' status and message for this thread's last request.
+    static std::string LastError() {
+        const std::string code = ippErrorString(cupsLastError());
+        const char* message = cupsLastErrorString();
+        if (message == nullptr || *message == '\0' || code == message) return code;
+        return code + ": " + message;
+    }
+
+    int m_nTimeoutMs;
+    std::string m_what;
+    bool m_bNoted = false;
     Clock::time_point m_deadline;  // before m_http: the callback reads it
     HttpPtr m_http;
 };
@@ -266,7 +299,7 @@ CCupsSpooler::CCupsSpooler(int requestTimeoutMs) : m_nTimeoutMs(requestTimeoutMs
 
 SpoolStatus CCupsSpooler::ListPrinters(std::vector<std::string>& names) {
     names.clear();
-    Connection conn(m_nTimeoutMs);
+    Connection conn(m_nTimeoutMs, "list printers");
     IppPtr request(ippNewRequest(IPP_OP_CUPS_GET_PRINTERS));
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     RequestAttributes(request.get(), {"printer-name"});
@@ -284,8 +317,8 @@ SpoolStatus CCupsSpooler::ListPrinters(std::vector<std::string>& names) {
 
 SpoolStatus CCupsSpooler::GetDefaultPrinter(std::string& name) {
     name.clear();
-    Connection conn(m_nTimeoutMs);
-    if (!conn.get()) return SpoolStatus::Unreachable;
+    Connection conn(m_nTimeoutMs, "default printer");
+    if (!conn.get()) return conn.Note(SpoolStatus::Unreachable);
     // Honours LPDEST/PRINTER and the user's lpoptions before the server's
     // default, like every other CUPS client.
     DestPtr dest(cupsGetNamedDest(conn.get(), nullptr, nullptr));
@@ -293,15 +326,18 @@ SpoolStatus CCupsSpooler::GetDefaultPrinter(std::string& name) {
         name = dest->name;
         return SpoolStatus::Ok;
     }
+    // A scheduler silent past the deadline leaves no error of its own
+    // behind: it must not pass for one that has no default.
+    if (conn.Expired()) return conn.Note(SpoolStatus::Unreachable);
     ipp_status_t err = cupsLastError();
     if (err == IPP_STATUS_ERROR_NOT_FOUND || err <= IPP_STATUS_OK_EVENTS_COMPLETE) return SpoolStatus::Ok;
-    return conn.Expired() || err == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || err == IPP_STATUS_ERROR_INTERNAL
-               ? SpoolStatus::Unreachable
-               : SpoolStatus::Refused;
+    return conn.Note(err == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || err == IPP_STATUS_ERROR_INTERNAL
+                         ? SpoolStatus::Unreachable
+                         : SpoolStatus::Refused);
 }
 
 SpoolStatus CCupsSpooler::SetDefaultPrinter(const std::string& name) {
-    Connection conn(m_nTimeoutMs);
+    Connection conn(m_nTimeoutMs, "set default " + name);
     IppPtr request = NewPrinterRequest(IPP_OP_CUPS_SET_DEFAULT, PrinterUri(name));
     if (!request) return SpoolStatus::NotFound;
     SpoolStatus status;
@@ -311,7 +347,7 @@ SpoolStatus CCupsSpooler::SetDefaultPrinter(const std::string& name) {
 
 SpoolStatus CCupsSpooler::GetPrinter(const std::string& name, SpoolPrinter& printer) {
     printer = SpoolPrinter{};
-    Connection conn(m_nTimeoutMs);
+    Connection conn(m_nTimeoutMs, "printer " + name);
     IppPtr request = NewPrinterRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, PrinterUri(name));
     if (!request) return SpoolStatus::NotFound;
     RequestAttributes(request.get(),
@@ -346,7 +382,7 @@ SpoolStatus CCupsSpooler::SetPrinterDefaults(const std::string& name, const Spoo
     if (defaults.media) options.Add("media-default", *defaults.media);
     if (defaults.copies) options.Add("copies-default", std::to_string(*defaults.copies));
     if (defaults.orientation) options.Add("orientation-requested-default", std::to_string(*defaults.orientation));
-    Connection conn(m_nTimeoutMs);
+    Connection conn(m_nTimeoutMs, "set defaults of " + name);
     IppPtr request = NewPrinterRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER, PrinterUri(name));
     if (!request) return SpoolStatus::NotFound;
     options.Encode(request.get(), IPP_TAG_PRINTER);
@@ -357,7 +393,7 @@ SpoolStatus CCupsSpooler::SetPrinterDefaults(const std::string& name, const Spoo
 
 SpoolStatus CCupsSpooler::GetJobs(const std::string& name, bool activeOnly, std::vector<SpoolJob>& jobs) {
     jobs.clear();
-    Connection conn(m_nTimeoutMs);
+    Connection conn(m_nTimeoutMs, "jobs of " + name);
     IppPtr request = NewPrinterRequest(IPP_OP_GET_JOBS, PrinterUri(name));
     if (!request) return SpoolStatus::NotFound;
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
@@ -374,7 +410,7 @@ SpoolStatus CCupsSpooler::GetJobs(const std::string& name, bool activeOnly, std:
 
 SpoolStatus CCupsSpooler::GetJob(const std::string& name, int jobId, SpoolJob& job) {
     job = SpoolJob{};
-    Connection conn(m_nTimeoutMs);
+    Connection conn(m_nTimeoutMs, "job " + std::to_string(jobId) + " of " + name);
     IppPtr request = NewPrinterRequest(IPP_OP_GET_JOB_ATTRIBUTES, PrinterUri(name));
     if (!request) return SpoolStatus::NotFound;
     ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
@@ -395,16 +431,20 @@ SpoolStatus CCupsSpooler::SubmitFile(const std::string& name, const std::string&
                                      const std::string& format, const std::vector<std::string>& options,
                                      int timeoutMs, int& jobId) {
     jobId = 0;
+    const std::string what = "print " + title + " on " + (name.empty() ? std::string("the default printer") : name);
     FilePtr file(std::fopen(path.c_str(), "rb"));
     struct stat st {};
-    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) return SpoolStatus::Refused;
+    if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+        LogFailure("cups", what + ": not a readable file");
+        return SpoolStatus::Refused;
+    }
 
-    Connection conn(timeoutMs);
-    if (!conn.get()) return SpoolStatus::Unreachable;
+    Connection conn(timeoutMs, what);
+    if (!conn.get()) return conn.Note(SpoolStatus::Unreachable);
     std::string queue = name;
     if (queue.empty()) {  // the default destination, as any CUPS client finds it
         DestPtr dest(cupsGetNamedDest(conn.get(), nullptr, nullptr));
-        if (!dest) return conn.Expired() ? SpoolStatus::Unreachable : SpoolStatus::NotFound;
+        if (!dest) return conn.Expired() ? conn.Note(SpoolStatus::Unreachable) : SpoolStatus::NotFound;
         queue = dest->name;
     }
     std::string uri = PrinterUri(queue);
@@ -423,21 +463,26 @@ SpoolStatus CCupsSpooler::SubmitFile(const std::string& name, const std::string&
     std::string resource = ResourceOf(uri);
     // Chunked: scheduler and client agree on the length without counting.
     if (cupsSendRequest(conn.get(), request.get(), resource.c_str(), CUPS_LENGTH_VARIABLE) != HTTP_STATUS_CONTINUE)
-        return conn.Expired() ? SpoolStatus::Unreachable : SpoolStatus::Refused;
+        return conn.Note(conn.Expired() ? SpoolStatus::Unreachable : SpoolStatus::Refused);
     std::vector<char> buffer(64 * 1024);
     std::size_t n;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
         if (cupsWriteRequestData(conn.get(), buffer.data(), n) != HTTP_STATUS_CONTINUE)
-            return conn.Expired() ? SpoolStatus::Unreachable : SpoolStatus::Refused;
+            return conn.Note(conn.Expired() ? SpoolStatus::Unreachable : SpoolStatus::Refused);
     }
     // A file that failed part way is no document: the request is left
     // unfinished (the connection closes) rather than completed short.
-    if (std::ferror(file.get())) return SpoolStatus::Refused;
+    if (std::ferror(file.get())) {
+        LogFailure("cups", what + ": reading the file failed");
+        return SpoolStatus::Refused;
+    }
     IppPtr response(cupsGetResponse(conn.get(), resource.c_str()));
-    SpoolStatus status = conn.Classify(response.get());
+    SpoolStatus status = conn.Note(conn.Classify(response.get()));
     if (status != SpoolStatus::Ok) return status;
     jobId = IntegerOf(response.get(), "job-id", 0);
-    return jobId > 0 ? SpoolStatus::Ok : SpoolStatus::Refused;
+    if (jobId > 0) return SpoolStatus::Ok;
+    LogFailure("cups", what + ": accepted without a job id");
+    return SpoolStatus::Refused;
 }
 
 std::shared_ptr<Spooler> MakePlatformSpooler() { return std::make_shared<CCupsSpooler>(); }
