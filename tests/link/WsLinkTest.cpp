@@ -109,8 +109,12 @@ TEST_P(WsLinkTest, MessagesOfEveryLengthAndInFragmentsArriveWhole) {
 TEST_P(WsLinkTest, StopWaitsForTheCommandInHandThenCloses) {
     Connect();
     // The window thread is busy, so the command's receipt notice waits.
-    Event gate;
-    window.Post([&] { gate.Wait(10000); });
+    Event busy, gate;
+    window.Post([&] {
+        busy.Set();
+        gate.Wait(10000);
+    });
+    ASSERT_TRUE(busy.Wait(5000));
     ASSERT_TRUE(Server().SendText(kGetDir));
     for (int i = 0; i < 500 && window.Queued() == 0; ++i) Delay(10);
     ASSERT_EQ(window.Queued(), 1u) << "the command's notice never came";
