@@ -174,8 +174,8 @@ int main(int argc, char** argv) {
     }
     peak.rssKiB = std::max(peak.rssKiB, end.rssKiB);
 
-    std::printf("commands %d answered %d in %.1f s: %.0f commands/s; print tasks %d answered %d\n", commands,
-                answered, seconds, answered / seconds, tasksSent, taskReplies);
+    std::printf("commands %d answered %d in %.1f s: %.0f commands/s; print tasks %d answered %d\n", commands, answered,
+                seconds, answered / seconds, tasksSent, taskReplies);
     std::printf("%-28s %10s %6s %8s\n", "", "RSS KiB", "fds", "threads");
     const std::pair<const char*, Sample> rows[] = {
         {"start (warmed up, idle)", start}, {"after the first tenth", early}, {"peak", peak}, {"end (idle)", end}};

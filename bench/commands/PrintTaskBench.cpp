@@ -17,14 +17,14 @@
 #include "TempDir.h"
 #include "commands/PrintTaskRunner.h"
 #include "fixtures/CupsFixture.h"
-#include "fixtures/PrivateScheduler.h"
 #include "fixtures/HeadlessPageWindow.h"
 #include "fixtures/LoopbackHttpServer.h"
+#include "fixtures/PrivateScheduler.h"
 #include "fixtures/TestImages.h"
 #include "http/HttpDownloader.h"
 #include "link/ChatManager.h"
-#include "message/Envelope.h"
 #include "link/LoopbackServer.h"
+#include "message/Envelope.h"
 #include "printing/ImagePage.h"
 #include "printing/Spooler.h"
 
@@ -124,10 +124,11 @@ void BM_CommandToReply(benchmark::State& state) {
         state.SkipWithError("the link did not connect");
         return;
     }
-    const std::string command = "{\"type\":\"cmd\",\"from\":\"srv\",\"to\":\"agent\",\"name\":\"PrintWebJpegImage\","
-                                "\"body\":{\"szRemoteURI\":\"" + s.images.origin() +
-                                "/big.jpg\",\"szLocalPath\":\"temp^big.jpg\",\"printerName\":\"" +
-                                s.scheduler.fixture().pdfQueue + "\"}}";
+    const std::string command =
+        "{\"type\":\"cmd\",\"from\":\"srv\",\"to\":\"agent\",\"name\":\"PrintWebJpegImage\","
+        "\"body\":{\"szRemoteURI\":\"" +
+        s.images.origin() + "/big.jpg\",\"szLocalPath\":\"temp^big.jpg\",\"printerName\":\"" +
+        s.scheduler.fixture().pdfQueue + "\"}}";
     for (auto _ : state) {
         server.SendMessage(command);
         const std::optional<std::string> reply = server.ReadMessage(120000);

@@ -38,8 +38,9 @@ long RssKb() {
 // A trace line like the links' ("接收报文" and a command), about 400 bytes,
 // different every time.
 std::string Trace(int i) {
-    std::string text = "接收报文\r\n{\"name\":\"GetPrinterStatus\",\"from\":\"server-01\",\"to\":\"client-7f3a\",\"seq\":\"" +
-                       std::to_string(i) + "\",\"szPrinterName\":\"HP LaserJet 打印机 ^^office\",\"pad\":\"";
+    std::string text =
+        "接收报文\r\n{\"name\":\"GetPrinterStatus\",\"from\":\"server-01\",\"to\":\"client-7f3a\",\"seq\":\"" +
+        std::to_string(i) + "\",\"szPrinterName\":\"HP LaserJet 打印机 ^^office\",\"pad\":\"";
     while (text.size() < 380) text += "0123456789abcdef";
     return text + "\"}";
 }
@@ -84,9 +85,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("notifications %d  wait per notification %.3f ms\n", total, seconds * 1000.0 / total);
-    std::printf("RSS before %.1f MiB  after 10%% %.1f MiB  at the end %.1f MiB  growth after 10%%: %+.1f%% (%.2f KiB per notification)\n",
-                start / 1024.0, early / 1024.0, end / 1024.0, 100.0 * (end - early) / early,
-                static_cast<double>(end - early) / (total - total / 10));
+    std::printf(
+        "RSS before %.1f MiB  after 10%% %.1f MiB  at the end %.1f MiB  growth after 10%%: %+.1f%% (%.2f KiB per "
+        "notification)\n",
+        start / 1024.0, early / 1024.0, end / 1024.0, 100.0 * (end - early) / early,
+        static_cast<double>(end - early) / (total - total / 10));
     CloseProcessLinks();
     return 0;
 }

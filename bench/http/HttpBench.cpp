@@ -33,12 +33,7 @@ void BM_DownloadFile(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
-BENCHMARK(BM_DownloadFile)
-    ->Arg(16 * 1024)
-    ->Arg(4 << 20)
-    ->Arg(32 << 20)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_DownloadFile)->Arg(16 * 1024)->Arg(4 << 20)->Arg(32 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 double PeakRssMb() {
     rusage usage{};
@@ -62,7 +57,8 @@ void BM_EndlessBody(benchmark::State& state) {
     for (auto _ : state) {
         CHttpDownloader downloader;
         downloader.Open();
-        if (downloader.DownloadFile(server.origin(), "/endless", target)) state.SkipWithError("an endless body was kept");
+        if (downloader.DownloadFile(server.origin(), "/endless", target))
+            state.SkipWithError("an endless body was kept");
         downloader.Close();
     }
     state.counters["peak_rss_mb"] = PeakRssMb();

@@ -145,7 +145,12 @@ void BM_LinkGetCurrentDirInFlight(benchmark::State& state) {
 
 BENCHMARK(BM_RoundTripLinkVsEcho)->ArgName("window")->Arg(1)->Arg(0)->Iterations(20000)->UseRealTime();
 BENCHMARK(BM_EchoInFlight)->Arg(256)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_LinkGetCurrentDirInFlight)->ArgNames({"burst", "window"})->Args({256, 1})->Args({256, 0})->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_LinkGetCurrentDirInFlight)
+    ->ArgNames({"burst", "window"})
+    ->Args({256, 1})
+    ->Args({256, 0})
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 }  // namespace
 }  // namespace quorvin

@@ -9,9 +9,8 @@
 // message back) and the link. With the window, the link hands its two
 // traces per command to the headless test window
 // (tests/fixtures/HeadlessPageWindow.h).
-#include <benchmark/benchmark.h>
-
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -82,8 +81,8 @@ public:
     }
     // Queues an unmasked text frame; Flush writes what is queued.
     void Queue(const std::string& text) {
-        wsclient::AppendFrame(m_out, wsclient::kText, reinterpret_cast<const std::uint8_t*>(text.data()),
-                              text.size(), nullptr);
+        wsclient::AppendFrame(m_out, wsclient::kText, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                              nullptr);
     }
     bool Flush() {
         const bool ok = Write(std::string(m_out.begin(), m_out.end()));
@@ -123,7 +122,9 @@ private:
         }
         return true;
     }
-    void OnMessage(std::vector<std::uint8_t>&& message) override { m_messages.emplace_back(message.begin(), message.end()); }
+    void OnMessage(std::vector<std::uint8_t>&& message) override {
+        m_messages.emplace_back(message.begin(), message.end());
+    }
     void OnPing(const std::vector<std::uint8_t>&) override {}
     void OnClose() override {}
     void OnError(wsclient::FrameError) override {}
@@ -236,7 +237,12 @@ void BM_LinkGetCurrentDirInFlight(benchmark::State& state) {
 
 BENCHMARK(BM_RoundTripLinkVsEcho)->ArgName("window")->Arg(1)->Arg(0)->Iterations(5000)->UseRealTime();
 BENCHMARK(BM_EchoInFlight)->Arg(256)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_LinkGetCurrentDirInFlight)->ArgNames({"burst", "window"})->Args({256, 1})->Args({256, 0})->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_LinkGetCurrentDirInFlight)
+    ->ArgNames({"burst", "window"})
+    ->Args({256, 1})
+    ->Args({256, 0})
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 }  // namespace
 }  // namespace quorvin

@@ -114,7 +114,8 @@ int Measure(const std::string& file, const std::string& queue, int rounds) {
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "make" && argc == 3) return MakeJpeg(argv[2]);
-    if (mode == "measure" && argc >= 4) return Measure(argv[2], argv[3], std::max(1, argc > 4 ? std::atoi(argv[4]) : 3));
+    if (mode == "measure" && argc >= 4)
+        return Measure(argv[2], argv[3], std::max(1, argc > 4 ? std::atoi(argv[4]) : 3));
     std::fprintf(stderr, "usage: %s make FILE.jpg | measure FILE.jpg QUEUE [ROUNDS]\n", argv[0]);
     return 2;
 }

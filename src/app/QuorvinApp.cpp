@@ -7,8 +7,7 @@
 
 namespace quorvin {
 
-CQuorvinApp::CQuorvinApp(std::string moduleDir, ConfigFetcher fetcher, WindowRunner runner,
-                         MachineIdentity identity)
+CQuorvinApp::CQuorvinApp(std::string moduleDir, ConfigFetcher fetcher, WindowRunner runner, MachineIdentity identity)
     : m_moduleDir(std::move(moduleDir)),
       m_fetcher(std::move(fetcher)),
       m_runner(std::move(runner)),

@@ -53,12 +53,11 @@ void KeepNumbersFinite(cJSON* item) {
 }  // namespace
 
 MachineIdentity SystemIdentity() {
-    return MachineIdentity{
-        [] {
-            std::string address;
-            return CComputerInfo::GetMacAddress(address) == 0 ? address : std::string();
-        },
-        [] { return CComputerInfo::GetHostName(); }};
+    return MachineIdentity{[] {
+                               std::string address;
+                               return CComputerInfo::GetMacAddress(address) == 0 ? address : std::string();
+                           },
+                           [] { return CComputerInfo::GetHostName(); }};
 }
 
 std::optional<StartupValues> LoadStartupConfig(const std::string& moduleDir, const MachineIdentity& identity,

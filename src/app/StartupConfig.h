@@ -14,13 +14,13 @@ namespace quorvin {
 struct WindowSettings {
     std::string pageParam;  // "param" as formatted JSON, before the identity is filled
     std::string title;
-    std::string url;        // root + url + "?stamp=" + stamp; empty without "url"
+    std::string url;  // root + url + "?stamp=" + stamp; empty without "url"
     int x = 0;
     int y = 0;
-    int width = 0;          // 0: the work area's width
-    int height = 0;         // 0: the work area's height
+    int width = 0;   // 0: the work area's width
+    int height = 0;  // 0: the work area's height
     std::string align;
-    std::string status;     // "max": maximised
+    std::string status;  // "max": maximised
     int caption = 1;
     int sysmenu = 1;
     int minbox = 1;

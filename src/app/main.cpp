@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "app/QuorvinApp.h"
-#include "common/CommonTool.h"
 #include "commands/PrintTaskRunner.h"
+#include "common/CommonTool.h"
 #include "html/HtmlBaseDlg.h"
 #include "http/ConfigDownload.h"
 #include "link/ChatManager.h"

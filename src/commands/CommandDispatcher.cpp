@@ -114,8 +114,8 @@ std::string CCommandDispatcher::SetPaper(const CommandMessage& msg) {
 }
 
 std::string CCommandDispatcher::GetPaperSize(const CommandMessage& msg) {
-    const int code = m_link.Printers().GetPaperSize(ReadPrinterArg(msg, "szPrinterName"), ReadLocalArg(msg, "szPortName"),
-                                                    ReadLocalArg(msg, "szPaperName"));
+    const int code = m_link.Printers().GetPaperSize(ReadPrinterArg(msg, "szPrinterName"),
+                                                    ReadLocalArg(msg, "szPortName"), ReadLocalArg(msg, "szPaperName"));
     const auto low = static_cast<std::int16_t>(static_cast<std::uint16_t>(code));
     return "{\"paperSize\":\"" + std::to_string(low) + "\"}";
 }
@@ -128,7 +128,7 @@ std::string CCommandDispatcher::PrintAtCmd1(const CommandMessage& msg) {
     std::string relative;
     if (ReadPathArg(msg, "strFullFileName", relative) != PathArg::Ok) return FailureResult(kParamError);
     return m_link.Printers().ShellPrintFile(InBase(m_link.Tool(), relative)) ? SuccessResult()
-                                                                               : FailureResult(kCallFailed);
+                                                                             : FailureResult(kCallFailed);
 }
 
 std::string CCommandDispatcher::GetCurrentDir() {

@@ -40,18 +40,14 @@ PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions&
         // The job's state is read before the listing, so the listing that
         // precedes a success is one the finished job has already left.
         const JobState state = link.Printers().GetJobState(job.strPrinterName, jobId);
-        link.NotifyPage(
-            PrintStatusNotice(job.strPrinterName, job.strFileName, link.Printers().GetPrinterJobStatus(job.strPrinterName)));
+        link.NotifyPage(PrintStatusNotice(job.strPrinterName, job.strFileName,
+                                          link.Printers().GetPrinterJobStatus(job.strPrinterName)));
         switch (state) {
-        case JobState::Completed:
-            return PrintOutcome::Printed;
-        case JobState::Failed:
-            return notCompleted("was cancelled or aborted");
-        case JobState::Unknown:
-            return notCompleted("is unknown to the spooler");
-        case JobState::Active:
-        case JobState::Unreachable:
-            break;
+            case JobState::Completed: return PrintOutcome::Printed;
+            case JobState::Failed: return notCompleted("was cancelled or aborted");
+            case JobState::Unknown: return notCompleted("is unknown to the spooler");
+            case JobState::Active:
+            case JobState::Unreachable: break;
         }
         // The pause between looks ends early only for a cancel, which the
         // next wait then reports.

@@ -99,24 +99,24 @@ int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& opti
 
     std::string result;
     switch (outcome) {
-    case PrintOutcome::Printed:
-        link.NotifyPage(PrintTaskNotice("printer.task.success", job.strPrinterName, job.strFileName));
-        result = SuccessResult();
-        break;
-    case PrintOutcome::PrinterMissing:
-        link.NotifyPage(PrintTaskNotice("printer.task.fail", job.strPrinterName, job.strFileName, kNoPrinter));
-        result = FailureResult(kNoPrinter);
-        break;
-    case PrintOutcome::DownloadFailed:
-        // This notice names the remote address, not the local file.
-        link.NotifyPage(
-            PrintTaskNotice("printer.task.fail", job.strPrinterName, Utf8ToLocal(remoteUri), kDownloadFailed));
-        result = FailureResult(kDownloadFailed);
-        break;
-    case PrintOutcome::PrintNotCompleted:
-        link.NotifyPage(PrintTaskNotice("printer.task.fail", job.strPrinterName, job.strFileName, kPrintNotDone));
-        result = FailureResult(kPrintNotDone);
-        break;
+        case PrintOutcome::Printed:
+            link.NotifyPage(PrintTaskNotice("printer.task.success", job.strPrinterName, job.strFileName));
+            result = SuccessResult();
+            break;
+        case PrintOutcome::PrinterMissing:
+            link.NotifyPage(PrintTaskNotice("printer.task.fail", job.strPrinterName, job.strFileName, kNoPrinter));
+            result = FailureResult(kNoPrinter);
+            break;
+        case PrintOutcome::DownloadFailed:
+            // This notice names the remote address, not the local file.
+            link.NotifyPage(
+                PrintTaskNotice("printer.task.fail", job.strPrinterName, Utf8ToLocal(remoteUri), kDownloadFailed));
+            result = FailureResult(kDownloadFailed);
+            break;
+        case PrintOutcome::PrintNotCompleted:
+            link.NotifyPage(PrintTaskNotice("printer.task.fail", job.strPrinterName, job.strFileName, kPrintNotDone));
+            result = FailureResult(kPrintNotDone);
+            break;
     }
     link.SendText(FormatReply(msg, result));
     return 0;

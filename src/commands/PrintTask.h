@@ -39,7 +39,7 @@ namespace quorvin {
 enum class PrintOutcome { Printed, PrinterMissing, DownloadFailed, PrintNotCompleted };
 
 struct PrintTaskOptions {
-    int downloadWaitMs = 30000;    // the download's bound
+    int downloadWaitMs = 30000;  // the download's bound
     // A task on a link that follows its jobs (the WebSocket link) looks at
     // the job this often while it waits or prints, and gives up after
     // jobFollowMs. Tests shorten them.
@@ -52,7 +52,6 @@ struct PrintTaskOptions {
 // link. The begin notice goes out at once; the check, download, decode and
 // submit wait for turn's turn and give it back before the job is followed.
 // Returns 0.
-int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options = {},
-                  CTaskTurns::Ticket turn = {});
+int PrintTaskProc(std::unique_ptr<PRINT_TASK> task, const PrintTaskOptions& options = {}, CTaskTurns::Ticket turn = {});
 
 }  // namespace quorvin

@@ -4,7 +4,7 @@
 
 namespace quorvin {
 
-CPrintTaskRunner::CPrintTaskRunner(PrintTaskOptions options) : m_options(std::move(options)) {}
+CPrintTaskRunner::CPrintTaskRunner(PrintTaskOptions options) : m_options(options) {}
 
 CPrintTaskRunner::~CPrintTaskRunner() {
     std::list<Worker> workers;

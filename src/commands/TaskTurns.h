@@ -53,8 +53,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     int m_nBusy = 0;
-    std::uint64_t m_nNext = 0;      // number of the next ticket
-    std::uint64_t m_nAdmitted = 0;  // tickets below this number have had their turn
+    std::uint64_t m_nNext = 0;            // number of the next ticket
+    std::uint64_t m_nAdmitted = 0;        // tickets below this number have had their turn
     std::set<std::uint64_t> m_abandoned;  // given back before their turn
 };
 

@@ -86,7 +86,8 @@ std::size_t StrictString(std::string_view text, std::size_t at, std::string& out
                 out += "\\u0000";
             }
             i += std::min<std::size_t>(6, end - i);
-        } else if (c == '\\' && i + 1 < end && std::string_view("\"\\/bfnrt").find(text[i + 1]) != std::string_view::npos) {
+        } else if (c == '\\' && i + 1 < end &&
+                   std::string_view("\"\\/bfnrt").find(text[i + 1]) != std::string_view::npos) {
             out.append(text.substr(i, 2));
             i += 2;
         } else if (c == '\\' || c == '"') {

@@ -51,8 +51,8 @@ private:
 class WsChatManagerControl : public WsLinkControl {
 public:
     explicit WsChatManagerControl(CWsChatManager& manager) : m_manager(manager) {}
-    int Start(const std::string& url, const std::string& from, const std::string& clientName,
-              const std::string& gsdm, const std::string& rydm) override;
+    int Start(const std::string& url, const std::string& from, const std::string& clientName, const std::string& gsdm,
+              const std::string& rydm) override;
     void Stop() override;
 
 private:

@@ -22,8 +22,7 @@ std::optional<BridgeRequest> ParseBridgeRequest(std::string_view body, const std
         // acknowledges nothing (and must not be cast: out of range, the
         // conversion is undefined).
         const cJSON* seq = GetJsonMember(msg.get(), "s");
-        if (seq != nullptr && cJSON_IsNumber(seq) && seq->valuedouble >= 1 &&
-            seq->valuedouble <= 9007199254740992.0)
+        if (seq != nullptr && cJSON_IsNumber(seq) && seq->valuedouble >= 1 && seq->valuedouble <= 9007199254740992.0)
             request.seq = static_cast<std::uint64_t>(seq->valuedouble);
     } else if (op == "cancel") {
         request.op = BridgeRequest::Op::Cancel;

@@ -124,17 +124,10 @@ void CHtmlBaseDlg::SetMaxBox(int value) { SetBit(m_dlgTemplate.style, kWsMaximiz
 
 void CHtmlBaseDlg::SetBorder(int value) {
     switch (value) {
-        case 2:
-            m_dlgTemplate.style |= kWsDlgFrame;
-            break;
-        case 1:
-            m_dlgTemplate.style |= kWsBorder;
-            break;
-        case 0:
-            m_dlgTemplate.style &= 0xFF3FFFFFu;
-            break;
-        default:
-            break;
+        case 2: m_dlgTemplate.style |= kWsDlgFrame; break;
+        case 1: m_dlgTemplate.style |= kWsBorder; break;
+        case 0: m_dlgTemplate.style &= 0xFF3FFFFFu; break;
+        default: break;
     }
 }
 
@@ -159,7 +152,7 @@ void CHtmlBaseDlg::EmptyTempFolder() const {
     Tool().ListDirectory(temp, folders, files);
     for (const std::string& name : files) {
         std::error_code ec;
-        fs::remove(temp + "/" + name, ec);  // failures are ignored: the window closes regardless
+        fs::remove(fs::path(temp) / name, ec);  // failures are ignored: the window closes regardless
     }
 }
 

@@ -1,8 +1,7 @@
 #include "html/ScriptBridge.h"
 
-#include <strings.h>
-
 #include <cjson/cJSON.h>
+#include <strings.h>
 
 #include <filesystem>
 #include <fstream>

@@ -29,9 +29,8 @@ bool AsyncHttpClient::ConnectUrlAsync(const std::string& url, StatusCallback cal
     return true;
 }
 
-bool AsyncHttpClient::ConnectAsync(const std::string& host, int port, StatusCallback callback,
-                                   const std::string& user, const std::string& password, int kind,
-                                   const std::string& agent) {
+bool AsyncHttpClient::ConnectAsync(const std::string& host, int port, StatusCallback callback, const std::string& user,
+                                   const std::string& password, int kind, const std::string& agent) {
     if (Busy()) return Fail("connect failed...");
     m_callback = std::move(callback);
     if (!Connect(host, port, user, password, kind, agent)) return false;

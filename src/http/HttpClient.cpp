@@ -31,9 +31,9 @@ int KindOfScheme(const std::string& scheme) {
 
 int DefaultPort(int kind) {
     switch (kind) {
-    case HttpClient::kFtp: return kDefaultFtpPort;
-    case HttpClient::kHttps: return kDefaultHttpsPort;
-    default: return kDefaultHttpPort;
+        case HttpClient::kFtp: return kDefaultFtpPort;
+        case HttpClient::kHttps: return kDefaultHttpsPort;
+        default: return kDefaultHttpPort;
     }
 }
 
@@ -97,9 +97,8 @@ std::string EscapeFtpName(const std::string& name) {
 }
 
 bool IsCookieSafe(const std::string& text) {
-    return std::none_of(text.begin(), text.end(), [](char c) {
-        return c == ';' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
-    });
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return c == ';' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; });
 }
 
 std::string FormatFloat(double value) {
@@ -177,25 +176,25 @@ bool HttpClient::ConnectUrl(const std::string& url, const std::string& user, con
 bool HttpClient::Request(const std::string& path, int method, const std::string& referrer) {
     bool sent = false;
     switch (method) {
-    case kGet: sent = SendGet(path, referrer); break;
-    case kFormPost: sent = SendFormPost(path, referrer); break;
-    case kMultipartPost: sent = SendMultipartPost(path, referrer); break;
-    default: Fail(kErrRequest); break;
+        case kGet: sent = SendGet(path, referrer); break;
+        case kFormPost: sent = SendFormPost(path, referrer); break;
+        case kMultipartPost: sent = SendMultipartPost(path, referrer); break;
+        default: Fail(kErrRequest); break;
     }
     if (sent) m_strPath = path;
     return sent;
 }
 
-bool HttpClient::BuildRequest(http::TransferRequest::Kind kind, const std::string& path,
-                              const std::string& referrer, http::TransferRequest& request) {
+bool HttpClient::BuildRequest(http::TransferRequest::Kind kind, const std::string& path, const std::string& referrer,
+                              http::TransferRequest& request) {
     // A sink serves one request, made or not, so none can outlive its owner here.
     http::BodySink* sink = std::exchange(m_pBodySink, nullptr);
     if (!HasConnection()) return Fail(kErrNotOpened);
     if (Busy() || m_nKind == kFtp) return Fail(kErrRequest);
     ClearResponse();
     request.kind = kind;
-    request.url = (m_nKind == kHttps ? "https://" : "http://") + m_strHost + ":" + std::to_string(m_nPort) +
-                  EscapeTarget(path);
+    request.url =
+        (m_nKind == kHttps ? "https://" : "http://") + m_strHost + ":" + std::to_string(m_nPort) + EscapeTarget(path);
     request.user = m_strUser;
     request.password = m_strPassword;
     request.agent = m_strAgent;
@@ -327,9 +326,7 @@ int HttpClient::AddArgument(const std::string& name, const std::string& value, b
 }
 
 int HttpClient::AddArgument(const std::string& name, int value) { return AddArgument(name, std::to_string(value)); }
-int HttpClient::AddArgument(const std::string& name, long value) {
-    return AddArgument(name, std::to_string(value));
-}
+int HttpClient::AddArgument(const std::string& name, long value) { return AddArgument(name, std::to_string(value)); }
 int HttpClient::AddArgument(const std::string& name, float value) { return AddArgument(name, FormatFloat(value)); }
 int HttpClient::AddArgument(const std::string& name, double value) { return AddArgument(name, FormatFloat(value)); }
 

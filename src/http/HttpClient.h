@@ -26,9 +26,9 @@ inline constexpr int kReadChunk = 16534;
 struct HttpArgument {
     std::string name;
     std::string value;
-    bool isFile = false;          // value is a local file whose content is sent
-    int length = -1;              // -1: value is sent; else the bytes at data
-    const void* data = nullptr;   // owned by the caller
+    bool isFile = false;         // value is a local file whose content is sent
+    int length = -1;             // -1: value is sent; else the bytes at data
+    const void* data = nullptr;  // owned by the caller
 };
 
 class HttpClient {
@@ -44,8 +44,8 @@ public:
     // Remembers the origin and makes the session; port 0 is the kind's
     // default. Empty user or password: the ones given earlier for this same
     // origin (kind, host, port) stay; another origin starts without any.
-    virtual bool Connect(const std::string& host, int port, const std::string& user,
-                         const std::string& password, int kind, const std::string& agent = kUserAgent);
+    virtual bool Connect(const std::string& host, int port, const std::string& user, const std::string& password,
+                         int kind, const std::string& agent = kUserAgent);
     // Connect by URL: "https", "http" or "ftp" scheme; user and password
     // given here win over the URL's.
     bool ConnectUrl(const std::string& url, const std::string& user = "", const std::string& password = "",
@@ -124,8 +124,8 @@ public:
 
 protected:
     // Connect's steps without the session: checks and stores the origin.
-    bool StoreConnection(const std::string& host, int port, const std::string& user,
-                         const std::string& password, int kind, const std::string& agent);
+    bool StoreConnection(const std::string& host, int port, const std::string& user, const std::string& password,
+                         int kind, const std::string& agent);
     // The request of the given method, ready for the transfer layer; false
     // (with the error recorded) when it cannot be made.
     bool BuildRequest(http::TransferRequest::Kind kind, const std::string& path, const std::string& referrer,
@@ -140,7 +140,7 @@ protected:
     void SetResponse(http::TransferResult result);
     void ClearResponse();
 
-    std::unique_ptr<http::Session> m_session;  // the "internet handle"
+    std::unique_ptr<http::Session> m_session;          // the "internet handle"
     std::unique_ptr<http::TransferResult> m_response;  // the "request handle"
     std::size_t m_nReadOffset = 0;
     long m_nIdleTimeoutSec = 180;

@@ -41,8 +41,7 @@ void CHttpDownloader::Open() { m_pClient = std::make_unique<AsyncHttpClient>(); 
 
 void CHttpDownloader::Close() { m_pClient.reset(); }
 
-bool CHttpDownloader::DownloadFile(const std::string& origin, const std::string& path,
-                                   const std::string& localFile) {
+bool CHttpDownloader::DownloadFile(const std::string& origin, const std::string& path, const std::string& localFile) {
     std::string why;
     if (Download(origin, path, localFile, why)) return true;
     LogFailure("download", origin + path + ": " + why);

@@ -30,8 +30,7 @@ public:
     void Close();
 
 private:
-    bool Download(const std::string& origin, const std::string& path, const std::string& localFile,
-                  std::string& why);
+    bool Download(const std::string& origin, const std::string& path, const std::string& localFile, std::string& why);
 
     std::unique_ptr<AsyncHttpClient> m_pClient;
     int m_nWaitMs;

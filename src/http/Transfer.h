@@ -28,8 +28,8 @@ public:
 
 struct MultipartField {
     std::string name;
-    std::string value;       // text, or the path of a local file
-    bool isFile = false;     // value names a file whose content is sent
+    std::string value;           // text, or the path of a local file
+    bool isFile = false;         // value names a file whose content is sent
     const void* data = nullptr;  // raw bytes sent instead of value when set
     std::size_t length = 0;
 };
@@ -67,9 +67,9 @@ struct TransferResult {
     std::vector<std::string> setCookies;
     std::string contentType;
     std::int64_t contentLength = -1;
-    std::string body;         // empty when the request had a sink
+    std::string body;             // empty when the request had a sink
     std::uint64_t bodyBytes = 0;  // received, wherever they went
-    std::string error;  // why it did not complete: libcurl's own words
+    std::string error;            // why it did not complete: libcurl's own words
 };
 
 // One transfer session: connections and cookies live as long as it does.

@@ -21,8 +21,8 @@ bool Cut(std::string& part) {
 
 }  // namespace
 
-bool ParseUrl(const std::string& url, std::string& scheme, std::string& user, std::string& password,
-              std::string& host, long& port, std::string& path) {
+bool ParseUrl(const std::string& url, std::string& scheme, std::string& user, std::string& password, std::string& host,
+              long& port, std::string& path) {
     scheme.clear();
     user.clear();
     password.clear();

@@ -17,7 +17,7 @@ inline constexpr std::size_t kUrlPartMax = 1023;
 // "https", 21 for "ftp", else 80 when absent); the path keeps the query and
 // is "/" when absent. Each part holds at most kUrlPartMax bytes; false when
 // one had to be cut.
-bool ParseUrl(const std::string& url, std::string& scheme, std::string& user, std::string& password,
-              std::string& host, long& port, std::string& path);
+bool ParseUrl(const std::string& url, std::string& scheme, std::string& user, std::string& password, std::string& host,
+              long& port, std::string& path);
 
 }  // namespace quorvin

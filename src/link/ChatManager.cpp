@@ -102,7 +102,9 @@ std::string CChatManager::RegistrationText() const {
 
 void CChatManager::SendRegistration() { SendText(RegistrationText()); }
 
-std::string CChatManager::GetJsonString(const cJSON* obj, const char* name) { return quorvin::GetJsonString(obj, name); }
+std::string CChatManager::GetJsonString(const cJSON* obj, const char* name) {
+    return quorvin::GetJsonString(obj, name);
+}
 
 void CChatManager::DispatchCommand(const std::string& text) { m_dispatcher.DispatchCommand(text); }
 

@@ -4,8 +4,8 @@
 #include "common/Json.h"
 #include "common/Log.h"
 #include "link/ChatManager.h"
-#include "message/Envelope.h"
 #include "link/TcpSocket.h"
+#include "message/Envelope.h"
 
 namespace quorvin {
 
@@ -47,10 +47,7 @@ struct CChatSocket::Connection {
 thread_local CChatSocket::Answering CChatSocket::t_answering;
 
 CChatSocket::CChatSocket(CChatManager& owner, const ChatTimings& timings)
-    : m_owner(owner),
-      m_timings(timings),
-      m_receiveBuffer(kReceiveChunk),
-      m_supervisor([this] { SupervisorProc(); }) {
+    : m_owner(owner), m_timings(timings), m_receiveBuffer(kReceiveChunk), m_supervisor([this] { SupervisorProc(); }) {
     m_supervisorGo.Set();
 }
 
@@ -282,8 +279,7 @@ void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::ato
         registration = m_owner.RegistrationText();
         std::string frame = registration;
         frame.push_back(static_cast<char>(MessageFramer::kDelimiter));
-        sent = !conn->lost.load() &&
-               conn->socket.SendAll(frame.data(), frame.size(), m_timings.sendTimeoutMs, &why);
+        sent = !conn->lost.load() && conn->socket.SendAll(frame.data(), frame.size(), m_timings.sendTimeoutMs, &why);
     }
     LogFailure(kLogArea, "connected to " + conn->peer);
     if (!sent) LoseConnection(conn, "send failed: " + why);

@@ -4,8 +4,7 @@
 
 namespace quorvin {
 
-void MessageFramer::Feed(const char* data, std::size_t size,
-                         const std::function<void(const std::string&)>& onMessage,
+void MessageFramer::Feed(const char* data, std::size_t size, const std::function<void(const std::string&)>& onMessage,
                          const std::function<void()>& onDropped) {
     std::size_t start = 0;
     while (start < size) {

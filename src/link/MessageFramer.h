@@ -14,7 +14,7 @@ namespace quorvin {
 class MessageFramer {
 public:
     static constexpr unsigned char kDelimiter = 0xFE;
-    static constexpr std::size_t kMaxMessage = 16u * 1024 * 1024;
+    static constexpr std::size_t kMaxMessage = std::size_t{16} * 1024 * 1024;
 
     explicit MessageFramer(std::size_t maxMessage = kMaxMessage) : m_max(maxMessage) {}
 

@@ -55,8 +55,8 @@ public:
     // 1: the socket library could not be started; 2: no connection could be
     // opened (bad URL, unknown host, refused, handshake or certificate
     // failed, or no answer within the open timeout). Blocks for the opening.
-    int Start(const std::string& url, const std::string& from, const std::string& clientName,
-              const std::string& gsdm, const std::string& rydm);
+    int Start(const std::string& url, const std::string& from, const std::string& clientName, const std::string& gsdm,
+              const std::string& rydm);
     // Ends the link thread (after the command it is running) and waits for
     // it; the connection is closed with a close frame. Nothing when stopped.
     void Stop();

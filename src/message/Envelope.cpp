@@ -65,8 +65,9 @@ std::string FormatRegistration(std::string_view from, std::string_view clientNam
                                std::string_view rydm) {
     return "{\"type\":\"cmd\",\"from\":\"" + JsonEscape(from) +
            "\",\"to\":\"server\",\"name\":\"wellcome\",\"body\":{\t\"clientTag\":\"\",\t\"clientType\":\"printer\",\t"
-           "\"clientName\":\"" + JsonEscape(clientName) + "\",\t\"gsdm\":\"" + JsonEscape(gsdm) +
-           "\",\t\"rydm\":\"" + JsonEscape(rydm) + "\"}\t\t\t\t\t}";
+           "\"clientName\":\"" +
+           JsonEscape(clientName) + "\",\t\"gsdm\":\"" + JsonEscape(gsdm) + "\",\t\"rydm\":\"" + JsonEscape(rydm) +
+           "\"}\t\t\t\t\t}";
 }
 
 std::string SuccessResult() { return "{\"errorNo\":\"0\",\"errorMsg\":\"\"}"; }

@@ -129,9 +129,8 @@ bool CFormStore::Put(PaperForm form) {
 bool CFormStore::Remove(const std::string& printer, const std::string& name) {
     std::lock_guard<std::mutex> guard(*m_lock);
     std::vector<PaperForm> forms = Load();
-    auto gone = std::remove_if(forms.begin(), forms.end(), [&](const PaperForm& f) {
-        return SamePrinter(f.printer, printer) && f.name == name;
-    });
+    auto gone = std::remove_if(forms.begin(), forms.end(),
+                               [&](const PaperForm& f) { return SamePrinter(f.printer, printer) && f.name == name; });
     if (gone == forms.end()) return false;
     forms.erase(gone, forms.end());
     return Save(forms);

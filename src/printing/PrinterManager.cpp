@@ -44,7 +44,7 @@ std::string Caret(std::string text) {
 // One paper a printer offers, as the server sees it. Sizes in hundredths
 // of a millimetre.
 struct Paper {
-    std::string name;   // what GetPaperSize matches
+    std::string name;  // what GetPaperSize matches
     int code = 0;
     std::string media;  // what CUPS is told
     SpoolMedia size;
@@ -61,7 +61,8 @@ std::vector<Paper> PapersOf(const SpoolPrinter& printer, const std::vector<Paper
             others.push_back(&media);
             continue;
         }
-        bool known = std::any_of(papers.begin(), papers.end(), [&](const Paper& p) { return p.code == standard->code; });
+        bool known =
+            std::any_of(papers.begin(), papers.end(), [&](const Paper& p) { return p.code == standard->code; });
         if (!known) papers.push_back({standard->name, standard->code, media.pwgName, media});
     }
     // Driver codes follow the sorted PWG names, so a printer's codes stay
@@ -167,7 +168,7 @@ private:
 
 CPrinterManager::CPrinterManager() : CPrinterManager(CCommonTool().GetModuleDir()) {}
 
-CPrinterManager::CPrinterManager(std::string formStoreDir, std::shared_ptr<Spooler> spooler)
+CPrinterManager::CPrinterManager(const std::string& formStoreDir, std::shared_ptr<Spooler> spooler)
     : m_pSpooler(spooler ? std::move(spooler) : MakePlatformSpooler()),
       m_pForms(std::make_unique<CFormStore>(formStoreDir + "/forms.json")) {}
 
@@ -265,9 +266,9 @@ int CPrinterManager::SetPaper(const std::string& printer, const std::string& pap
     }
     if (copies > 0) defaults.copies = copies;
     switch (static_cast<std::int16_t>(orientation)) {
-    case 1: defaults.orientation = 3; break;  // portrait
-    case 2: defaults.orientation = 4; break;  // landscape
-    default: break;                           // nothing CUPS could store
+        case 1: defaults.orientation = 3; break;  // portrait
+        case 2: defaults.orientation = 4; break;  // landscape
+        default: break;                           // nothing CUPS could store
     }
     if (!defaults.media && !defaults.copies && !defaults.orientation) return 1;
     return m_pSpooler->SetPrinterDefaults(info.name, defaults) == SpoolStatus::Ok ? 1 : 0;
@@ -367,10 +368,10 @@ JobState CPrinterManager::GetJobState(const std::string& printer, int jobId, con
     if (status == SpoolStatus::Unreachable) return JobState::Unreachable;
     if (status != SpoolStatus::Ok) return JobState::Unknown;
     switch (job.state) {
-    case 7:
-    case 8: return JobState::Failed;      // canceled, aborted
-    case 9: return JobState::Completed;
-    default: return JobState::Active;     // pending, held, processing, stopped
+        case 7:
+        case 8: return JobState::Failed;  // canceled, aborted
+        case 9: return JobState::Completed;
+        default: return JobState::Active;  // pending, held, processing, stopped
     }
 }
 

@@ -52,7 +52,7 @@ public:
     CPrinterManager();
     // Forms are kept in "forms.json" in formStoreDir; spooler null means the
     // platform spooler (CUPS, honouring CUPS_SERVER).
-    explicit CPrinterManager(std::string formStoreDir, std::shared_ptr<Spooler> spooler = nullptr);
+    explicit CPrinterManager(const std::string& formStoreDir, std::shared_ptr<Spooler> spooler = nullptr);
     ~CPrinterManager();
     CPrinterManager(const CPrinterManager&) = delete;
     CPrinterManager& operator=(const CPrinterManager&) = delete;
@@ -89,8 +89,8 @@ public:
     // invalid, the size is not positive, the margins are negative or leave
     // no printable area, or the store cannot be written (nothing stored).
     // A replaced form keeps its paper code.
-    int AddCustomPaper(const std::string& printer, const std::string& form, int width, int height,
-                       int left, int top, int right, int bottom);
+    int AddCustomPaper(const std::string& printer, const std::string& form, int width, int height, int left, int top,
+                       int right, int bottom);
 
     // Removes the stored form of that name from the printer: 1 when it was
     // there and is gone, else 0.

@@ -32,9 +32,9 @@ struct SpoolMedia {
 
 struct SpoolPrinter {
     std::string name;
-    std::string makeAndModel;  // printer-make-and-model
-    std::string deviceUri;     // device-uri
-    int state = 3;             // printer-state: 3 idle, 4 processing, 5 stopped
+    std::string makeAndModel;          // printer-make-and-model
+    std::string deviceUri;             // device-uri
+    int state = 3;                     // printer-state: 3 idle, 4 processing, 5 stopped
     std::vector<std::string> reasons;  // printer-state-reasons, "none" left out
     bool accepting = true;             // printer-is-accepting-jobs
     std::string mediaDefault;          // media-default (PWG or custom_ name)
@@ -46,8 +46,8 @@ struct SpoolPrinter {
 
 struct SpoolJob {
     int id = 0;
-    std::string name;  // job-name: the document name
-    int state = 3;     // job-state: 3 pending .. 9 completed
+    std::string name;                  // job-name: the document name
+    int state = 3;                     // job-state: 3 pending .. 9 completed
     std::vector<std::string> reasons;  // job-state-reasons
     int impressions = 0;               // job-impressions (0 when unknown)
     int impressionsCompleted = 0;      // job-impressions-completed
@@ -80,8 +80,8 @@ public:
     // printer); format empty lets the spooler type it.
     // options are "name=value" job attributes. jobId is set when accepted.
     virtual SpoolStatus SubmitFile(const std::string& name, const std::string& path, const std::string& title,
-                                   const std::string& format, const std::vector<std::string>& options,
-                                   int timeoutMs, int& jobId) = 0;
+                                   const std::string& format, const std::vector<std::string>& options, int timeoutMs,
+                                   int& jobId) = 0;
 };
 
 // The platform spooler: CUPS at CUPS_SERVER (or the client.conf default).

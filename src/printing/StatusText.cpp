@@ -127,13 +127,13 @@ std::uint32_t PrinterStatusBits(int state, const std::vector<std::string>& reaso
 std::uint32_t JobStatusBits(int state, const std::vector<std::string>& reasons) {
     std::uint32_t bits = 0;
     switch (state) {
-    case 4: bits |= job_status::kPaused; break;
-    case 5: bits |= job_status::kPrinting; break;
-    case 6: bits |= job_status::kBlockedDevq; break;
-    case 7: bits |= job_status::kDeleted; break;
-    case 8: bits |= job_status::kError; break;
-    case 9: bits |= job_status::kPrinted | job_status::kComplete; break;
-    default: break;
+        case 4: bits |= job_status::kPaused; break;
+        case 5: bits |= job_status::kPrinting; break;
+        case 6: bits |= job_status::kBlockedDevq; break;
+        case 7: bits |= job_status::kDeleted; break;
+        case 8: bits |= job_status::kError; break;
+        case 9: bits |= job_status::kPrinted | job_status::kComplete; break;
+        default: break;
     }
     for (const std::string& reason : reasons) {
         if (reason == "job-canceled-by-user" || reason == "processing-to-stop-point") bits |= job_status::kDeleting;

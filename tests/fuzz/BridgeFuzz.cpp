@@ -69,10 +69,10 @@ struct Command {
     bool files;  // reads or writes the files its parameter names
 };
 const Command kCommands[] = {
-    {"SaveTxtFile", true},   {"CopyFile", true},      {"GB2312ToUTF8", true},  {"StartTcpsocket", false},
-    {"StartWebsocket", false}, {"Navigate", false},   {"ShowPageDlg", false},  {"PutPageResult", false},
-    {"LockString", false},   {"UTF8ToGB2312", false}, {"FileExist", true},     {"GetFileLength", true},
-    {"LoadTxtFile", true},   {"DeleteFile", true},
+    {"SaveTxtFile", true},     {"CopyFile", true},      {"GB2312ToUTF8", true}, {"StartTcpsocket", false},
+    {"StartWebsocket", false}, {"Navigate", false},     {"ShowPageDlg", false}, {"PutPageResult", false},
+    {"LockString", false},     {"UTF8ToGB2312", false}, {"FileExist", true},    {"GetFileLength", true},
+    {"LoadTxtFile", true},     {"DeleteFile", true},
 };
 
 }  // namespace
@@ -112,9 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (name == "StartTcpsocket") Check(r == (n == 6 ? "" : "-1"));
     if (name == "StartWebsocket") Check(r == (n == 5 ? "2" : "-1"));  // no WebSocket link here
     if (name == "Navigate") {
-        Check(n < 3 ? r.empty()
-                    : n > 4 ? r == badParam
-                            : r == "true" || (n == 4 && r == Utf8ToLocal("false:JSON参数错误")));
+        Check(n < 3   ? r.empty()
+              : n > 4 ? r == badParam
+                      : r == "true" || (n == 4 && r == Utf8ToLocal("false:JSON参数错误")));
     }
     if (name == "ShowPageDlg") {
         // The child's page sets no result here.

@@ -27,7 +27,8 @@ using namespace quorvin;
 class CheckingLink : public ChatLink {
 public:
     explicit CheckingLink(const std::string& dir)
-        : m_tool(dir), m_printers(dir, std::make_shared<testing::ListedSpooler>(std::vector<std::string>{"PDF", "\\\\srv\\HP"})) {}
+        : m_tool(dir),
+          m_printers(dir, std::make_shared<testing::ListedSpooler>(std::vector<std::string>{"PDF", "\\\\srv\\HP"})) {}
 
     LinkKind Kind() const override { return LinkKind::Tcp; }
     int SendText(const std::string& reply) override {

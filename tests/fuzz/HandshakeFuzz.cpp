@@ -19,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (used < size && step == ResponseReader::Step::More) {
         step = reader.Feed(text[used++]);
         if (used >= 2 && (text[used - 2] == '\r' || text[used - 1] == '\n')) statusEnded = true;
-        if (used == ResponseReader::kMaxLine && !statusEnded && step != ResponseReader::Step::Failed)
-            __builtin_trap();
+        if (used == ResponseReader::kMaxLine && !statusEnded && step != ResponseReader::Step::Failed) __builtin_trap();
     }
     if ((step == ResponseReader::Step::Failed) == reader.Error().empty()) __builtin_trap();
 
@@ -33,10 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (error.empty()) __builtin_trap();
         return 0;
     }
-    if (target->host.empty() || target->host.size() >= 512 || target->path.find_first_of(" \t\r\n") != std::string::npos)
+    if (target->host.empty() || target->host.size() >= 512 ||
+        target->path.find_first_of(" \t\r\n") != std::string::npos)
         __builtin_trap();
     const std::string request = RequestText(*target, origin);
-    if (request.compare(0, 5, "GET /") != 0 || request.size() < 4 || request.compare(request.size() - 4, 4, "\r\n\r\n") != 0)
+    if (request.compare(0, 5, "GET /") != 0 || request.size() < 4 ||
+        request.compare(request.size() - 4, 4, "\r\n\r\n") != 0)
         __builtin_trap();
     return 0;
 }

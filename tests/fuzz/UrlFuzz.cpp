@@ -46,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!p.whole || !AuthorityComplete(url)) return 0;
 
     const Parts q = Parse(url + "/@evil.example:1/");
-    if (q.scheme != p.scheme || q.user != p.user || q.password != p.password || q.host != p.host ||
-        q.port != p.port)
+    if (q.scheme != p.scheme || q.user != p.user || q.password != p.password || q.host != p.host || q.port != p.port)
         __builtin_trap();
     return 0;
 }

@@ -1,4 +1,6 @@
 // Machine identity from gethostname and getifaddrs.
+#include "common/ComputerInfo.h"
+
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -7,8 +9,6 @@
 
 #include <cerrno>
 #include <memory>
-
-#include "common/ComputerInfo.h"
 
 namespace quorvin {
 

@@ -10,7 +10,7 @@ namespace quorvin::gtk {
 namespace {
 
 // Requests larger than this are refused rather than read into memory.
-constexpr gsize kMaxRequestBytes = 256u * 1024u * 1024u;
+constexpr gsize kMaxRequestBytes = gsize{256} * 1024 * 1024;
 
 }  // namespace
 

@@ -52,7 +52,8 @@ void RunOnWindowThread(std::function<void()> fn) {
             (*static_cast<std::function<void()>*>(data))();
             return G_SOURCE_REMOVE;
         },
-        new std::function<void()>(std::move(fn)), [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+        new std::function<void()>(std::move(fn)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
 }
 
 }  // namespace
@@ -223,7 +224,7 @@ void GtkPageHost::NotifyPage(const std::string& text) {
     // The waiter holds the shared state itself: it outlives this host.
     const std::shared_ptr<Shared> shared = m_shared;
     const std::uint64_t seq = shared->queue.Push(LocalToUtf8(text));
-    if (seq == 0) return;  // no page to hand it to
+    if (seq == 0) return;                                             // no page to hand it to
     if (std::this_thread::get_id() == m_windowThread.load()) return;  // never wait for ourselves
     shared->queue.WaitHandedOver(seq);
 }
@@ -275,16 +276,12 @@ void GtkPageHost::HandleRequest(std::unique_ptr<SchemeRequest> request) {
             if (m_onCall) m_onCall();
             m_calls.Call(std::move(request), msg->args);
             break;
-        case BridgeRequest::Op::Resume:
-            m_calls.Resume(msg->seq, std::move(request));
-            break;
+        case BridgeRequest::Op::Resume: m_calls.Resume(msg->seq, std::move(request)); break;
         case BridgeRequest::Op::Cancel:
             request->Answer("{}");
             EndDialog(CHtmlBaseDlg::IDCANCEL);
             break;
-        case BridgeRequest::Op::Unknown:
-            request->Refuse("unknown request");
-            break;
+        case BridgeRequest::Op::Unknown: request->Refuse("unknown request"); break;
     }
 }
 

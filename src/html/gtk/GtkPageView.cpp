@@ -112,11 +112,8 @@ gboolean GtkPageView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decis
             }
             return TRUE;
         }
-        case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
-            webkit_policy_decision_ignore(decision);
-            return TRUE;
-        default:
-            return FALSE;
+        case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: webkit_policy_decision_ignore(decision); return TRUE;
+        default: return FALSE;
     }
 }
 
@@ -131,4 +128,3 @@ void GtkPageView::OnRendererGone(WebKitWebView*, WebKitWebProcessTerminationReas
 }
 
 }  // namespace quorvin::gtk
-

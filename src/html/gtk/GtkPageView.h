@@ -45,8 +45,7 @@ public:
 
     // Runs body as an async function with args (and an optional number
     // named seqName); done runs once it has returned or failed.
-    void CallFunction(const char* body, const Args& args, Done done, const char* seqName = nullptr,
-                      double seq = 0);
+    void CallFunction(const char* body, const Args& args, Done done, const char* seqName = nullptr, double seq = 0);
     // Runs script; done gets its result as JSON, or nothing on an error.
     void Evaluate(const std::string& script, std::function<void(std::optional<std::string>)> done);
 

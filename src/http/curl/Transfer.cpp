@@ -241,39 +241,38 @@ TransferResult Session::Perform(const TransferRequest& request, const std::atomi
     MimePtr mime;
     FilePtr uploadFile;
     switch (request.kind) {
-    case TransferRequest::Kind::Get:
-    case TransferRequest::Kind::FtpRetrieve:
-        break;
-    case TransferRequest::Kind::FormPost:
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-        break;
-    case TransferRequest::Kind::MultipartPost:
-        mime = BuildMime(h, request.fields);
-        if (!mime) {
-            result.error = "a multipart field could not be read";
-            curl_easy_reset(h);
-            return result;
-        }
-        curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
-        break;
-    case TransferRequest::Kind::FtpStore:
-        if (!request.uploadPath.empty()) {
-            uploadFile.reset(std::fopen(request.uploadPath.c_str(), "rb"));
-            if (!uploadFile) {
-                result.error = "the local file could not be opened";
+        case TransferRequest::Kind::Get:
+        case TransferRequest::Kind::FtpRetrieve: break;
+        case TransferRequest::Kind::FormPost:
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+            break;
+        case TransferRequest::Kind::MultipartPost:
+            mime = BuildMime(h, request.fields);
+            if (!mime) {
+                result.error = "a multipart field could not be read";
                 curl_easy_reset(h);
                 return result;
             }
-            ctx.uploadFile = uploadFile.get();
-        } else {
-            ctx.uploadBody = &request.body;
-            curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-        }
-        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(h, CURLOPT_READFUNCTION, OnUpload);
-        curl_easy_setopt(h, CURLOPT_READDATA, &ctx);
-        break;
+            curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+            break;
+        case TransferRequest::Kind::FtpStore:
+            if (!request.uploadPath.empty()) {
+                uploadFile.reset(std::fopen(request.uploadPath.c_str(), "rb"));
+                if (!uploadFile) {
+                    result.error = "the local file could not be opened";
+                    curl_easy_reset(h);
+                    return result;
+                }
+                ctx.uploadFile = uploadFile.get();
+            } else {
+                ctx.uploadBody = &request.body;
+                curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+            }
+            curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(h, CURLOPT_READFUNCTION, OnUpload);
+            curl_easy_setopt(h, CURLOPT_READDATA, &ctx);
+            break;
     }
     if (request.kind == TransferRequest::Kind::FtpRetrieve || request.kind == TransferRequest::Kind::FtpStore)
         curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, request.ftpAscii ? 1L : 0L);

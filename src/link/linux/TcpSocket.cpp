@@ -5,14 +5,14 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <resolv.h>
 #include <poll.h>
+#include <resolv.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <memory>
 
 namespace quorvin {
@@ -120,7 +120,7 @@ bool TcpSocket::Connect(std::uint32_t address, std::uint16_t port, int timeoutMs
         }
     }
     if (!ok || cancel.load()) {
-        Explain(why, cancel.load()     ? std::string("cancelled")
+        Explain(why, cancel.load()      ? std::string("cancelled")
                      : err == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) + " ms"
                                         : ErrnoText(err));
         ::close(m_fd);

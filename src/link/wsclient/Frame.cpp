@@ -67,7 +67,7 @@ void FrameParser::Feed(const std::uint8_t* data, std::size_t size, FrameSink& si
             continue;
         }
         const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(m_remaining, size));
-        std::vector<std::uint8_t>* into = m_into == Into::Message ? &m_message
+        std::vector<std::uint8_t>* into = m_into == Into::Message   ? &m_message
                                           : m_into == Into::Control ? &m_control
                                                                     : nullptr;
         if (into != nullptr) {
@@ -109,33 +109,33 @@ void FrameParser::BeginFrame(FrameSink& sink) {
     m_offset = 0;
     m_inPayload = true;
     switch (m_opcode) {
-    case kContinuation:
-    case kText:
-    case kBinary:
-        if (length > m_max - m_message.size()) {  // the message so far never exceeds m_max
-            m_broken = true;
-            m_inPayload = false;
-            std::vector<std::uint8_t>().swap(m_message);
-            sink.OnError(FrameError::TooBig);
-            return;
-        }
-        m_into = Into::Message;
-        break;
-    case kClose:
-    case kPing:
-    case kPong:
-        if (!m_fin || length > kMaxControlPayload) {
+        case kContinuation:
+        case kText:
+        case kBinary:
+            if (length > m_max - m_message.size()) {  // the message so far never exceeds m_max
+                m_broken = true;
+                m_inPayload = false;
+                std::vector<std::uint8_t>().swap(m_message);
+                sink.OnError(FrameError::TooBig);
+                return;
+            }
+            m_into = Into::Message;
+            break;
+        case kClose:
+        case kPing:
+        case kPong:
+            if (!m_fin || length > kMaxControlPayload) {
+                m_into = Into::Nothing;
+                sink.OnError(FrameError::Unexpected);
+            } else {
+                m_into = Into::Control;
+                m_control.clear();
+            }
+            break;
+        default:
             m_into = Into::Nothing;
             sink.OnError(FrameError::Unexpected);
-        } else {
-            m_into = Into::Control;
-            m_control.clear();
-        }
-        break;
-    default:
-        m_into = Into::Nothing;
-        sink.OnError(FrameError::Unexpected);
-        break;
+            break;
     }
     if (m_remaining == 0) EndFrame(sink);
 }

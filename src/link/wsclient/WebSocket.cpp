@@ -34,11 +34,15 @@ constexpr std::size_t kReadyOverhead = 64;
 // keep it from writing.
 constexpr std::size_t kReadPerPoll = kMaxMessageBytes;
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): established name
 class _RealWebSocket final : public WebSocket, private FrameSink {
 public:
     _RealWebSocket(std::unique_ptr<Stream> stream, const OpenOptions& options)
-        : m_stream(std::move(stream)), m_mask(options.mask), m_stallMs(options.sendStallMs),
-          m_closeWaitMs(options.closeWaitMs), m_maxQueued(options.maxQueuedBytes) {}
+        : m_stream(std::move(stream)),
+          m_mask(options.mask),
+          m_stallMs(options.sendStallMs),
+          m_closeWaitMs(options.closeWaitMs),
+          m_maxQueued(options.maxQueuedBytes) {}
 
     ~_RealWebSocket() override = default;  // the stream closes its socket
 
@@ -234,6 +238,7 @@ private:
     MaskKeys m_keys{platform::RandomBytes};
 };
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): established name
 class _DummyWebSocket final : public WebSocket {
 public:
     void poll(int) override {}
@@ -256,8 +261,7 @@ Io WriteAll(Stream& stream, const std::string& text, Clock::time_point deadline)
     std::size_t done = 0;
     while (done < text.size()) {
         std::size_t n = 0;
-        const Io io =
-            stream.Write(reinterpret_cast<const std::uint8_t*>(text.data()) + done, text.size() - done, n);
+        const Io io = stream.Write(reinterpret_cast<const std::uint8_t*>(text.data()) + done, text.size() - done, n);
         if (io == Io::Ok) {
             done += n;
             continue;

@@ -105,6 +105,7 @@ public:
     // Calls callable(const std::string&) once per complete received message.
     template <class Callable>
     void dispatch(Callable callable) {
+        // NOLINTNEXTLINE(bugprone-reserved-identifier): established name
         struct _Callback : public Callback_Imp {
             Callable& callable;
             explicit _Callback(Callable& c) : callable(c) {}

@@ -15,10 +15,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -63,7 +63,7 @@ struct FileClose {
 constexpr double kMaxPixels = 16.0e6;
 constexpr int kMaxSide = 16384;
 // Image files are read whole; anything larger is no picture for one page.
-constexpr off_t kMaxFileBytes = 256 * 1024 * 1024;
+constexpr off_t kMaxFileBytes = off_t{256} * 1024 * 1024;
 // JPEGs are proved by decoding at an eighth of their size.
 constexpr int kJpegProofScale = 8;
 

@@ -64,16 +64,16 @@ private:
 constexpr double kWaitSlice = 0.25;
 constexpr int kConnectMs = 2000;
 
-int KeepWaiting(http_t*, void* data) {
-    return Clock::now() < *static_cast<Clock::time_point*>(data) ? 1 : 0;
-}
+int KeepWaiting(http_t*, void* data) { return Clock::now() < *static_cast<Clock::time_point*>(data) ? 1 : 0; }
 
 // One connection to the scheduler for one request. what names the request
 // for the line a failure leaves on stderr ("print on PDF").
 class Connection {
 public:
     Connection(int timeoutMs, std::string what)
-        : m_nTimeoutMs(timeoutMs), m_what(std::move(what)), m_deadline(Clock::now() + std::chrono::milliseconds(timeoutMs)) {
+        : m_nTimeoutMs(timeoutMs),
+          m_what(std::move(what)),
+          m_deadline(Clock::now() + std::chrono::milliseconds(timeoutMs)) {
         m_http.reset(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                   std::min(kConnectMs, timeoutMs), nullptr));
         if (m_http) httpSetTimeout(m_http.get(), kWaitSlice, KeepWaiting, &m_deadline);
@@ -127,7 +127,7 @@ private:
 
     // libcups' status and message for this thread's last request.
     static std::string LastError() {
-        const std::string code = ippErrorString(cupsLastError());
+        std::string code = ippErrorString(cupsLastError());
         const char* message = cupsLastErrorString();
         if (message == nullptr || *message == '\0' || code == message) return code;
         return code + ": " + message;
@@ -142,8 +142,8 @@ private:
 
 std::string PrinterUri(const std::string& name) {
     char uri[HTTP_MAX_URI];
-    if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof(uri), "ipp", nullptr, "localhost", ippPort(),
-                         "/printers/%s", name.c_str()) < HTTP_URI_STATUS_OK)
+    if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof(uri), "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                         name.c_str()) < HTTP_URI_STATUS_OK)
         return {};
     return uri;
 }
@@ -231,8 +231,7 @@ std::vector<SpoolMedia> ReadMediaList(ipp_t* response) {
     ipp_attribute_t* supported = ippFindAttribute(response, "media-supported", IPP_TAG_ZERO);
     for (int i = 0, n = supported ? ippGetCount(supported) : 0; i < n; ++i) {
         const char* name = ippGetString(supported, i, nullptr);
-        if (!name || std::strncmp(name, "custom_min_", 11) == 0 || std::strncmp(name, "custom_max_", 11) == 0)
-            continue;
+        if (!name || std::strncmp(name, "custom_min_", 11) == 0 || std::strncmp(name, "custom_max_", 11) == 0) continue;
         pwg_media_t* pwg = pwgMediaForPWG(name);
         if (!pwg) continue;
         SpoolMedia m;
@@ -428,8 +427,8 @@ SpoolStatus CCupsSpooler::GetJob(const std::string& name, int jobId, SpoolJob& j
 }
 
 SpoolStatus CCupsSpooler::SubmitFile(const std::string& name, const std::string& path, const std::string& title,
-                                     const std::string& format, const std::vector<std::string>& options,
-                                     int timeoutMs, int& jobId) {
+                                     const std::string& format, const std::vector<std::string>& options, int timeoutMs,
+                                     int& jobId) {
     jobId = 0;
     const std::string what = "print " + title + " on " + (name.empty() ? std::string("the default printer") : name);
     FilePtr file(std::fopen(path.c_str(), "rb"));
@@ -464,7 +463,7 @@ SpoolStatus CCupsSpooler::SubmitFile(const std::string& name, const std::string&
     // Chunked: scheduler and client agree on the length without counting.
     if (cupsSendRequest(conn.get(), request.get(), resource.c_str(), CUPS_LENGTH_VARIABLE) != HTTP_STATUS_CONTINUE)
         return conn.Note(conn.Expired() ? SpoolStatus::Unreachable : SpoolStatus::Refused);
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(std::size_t{64} * 1024);
     std::size_t n;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
         if (cupsWriteRequestData(conn.get(), buffer.data(), n) != HTTP_STATUS_CONTINUE)

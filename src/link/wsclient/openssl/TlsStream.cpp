@@ -100,7 +100,7 @@ private:
 
     Io Failure(int err) {
         if (err == SSL_ERROR_ZERO_RETURN) return Io::Closed;  // the peer's close_notify
-        m_open = false;  // no shutdown after a fatal error
+        m_open = false;                                       // no shutdown after a fatal error
         return m_lastIo == Io::Closed ? Io::Closed : Io::Failed;
     }
 
@@ -140,9 +140,9 @@ int BioCreate(BIO* bio) {
 BIO_METHOD* StreamMethod() {
     static const std::unique_ptr<BIO_METHOD, MethodDeleter> method([] {
         BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "quorvin stream");
-        if (m != nullptr && (BIO_meth_set_read_ex(m, TlsStream::BioRead) != 1 ||
-                             BIO_meth_set_write_ex(m, TlsStream::BioWrite) != 1 ||
-                             BIO_meth_set_ctrl(m, BioCtrl) != 1 || BIO_meth_set_create(m, BioCreate) != 1)) {
+        if (m != nullptr &&
+            (BIO_meth_set_read_ex(m, TlsStream::BioRead) != 1 || BIO_meth_set_write_ex(m, TlsStream::BioWrite) != 1 ||
+             BIO_meth_set_ctrl(m, BioCtrl) != 1 || BIO_meth_set_create(m, BioCreate) != 1)) {
             BIO_meth_free(m);
             m = nullptr;
         }
