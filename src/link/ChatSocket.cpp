@@ -10,7 +10,7 @@
 namespace quorvin {
 
 namespace {
-constexpr std::size_t kReceiveChunk = 64 * 1024;
+constexpr std::size_t kReceiveChunk = std::size_t{64} * 1024;
 constexpr char kHeartbeat = static_cast<char>(0xFF);
 constexpr const char* kLogArea = "tcp link";
 
@@ -239,7 +239,7 @@ void CChatSocket::SupervisorProc() {
     });
 }
 
-void CChatSocket::ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel) {
+void CChatSocket::ConnectProc(std::uint64_t generation, const std::shared_ptr<std::atomic<bool>>& cancel) {
     // Where to, read now: a Start since the last attempt re-targets this one.
     std::string server;
     int port = 0;

@@ -94,7 +94,7 @@ private:
     void JoinAll();
 
     void SupervisorProc();
-    void ConnectProc(std::uint64_t generation, std::shared_ptr<std::atomic<bool>> cancel);
+    void ConnectProc(std::uint64_t generation, const std::shared_ptr<std::atomic<bool>>& cancel);
     void HeartbeatProc(std::shared_ptr<Connection> conn);
     void ReceiveProc(std::shared_ptr<Connection> conn);
     bool ReceiveOnce(const std::shared_ptr<Connection>& conn, std::string& why);

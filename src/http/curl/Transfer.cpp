@@ -30,7 +30,7 @@ using MimePtr = std::unique_ptr<curl_mime, MimeDeleter>;
 using FilePtr = std::unique_ptr<std::FILE, FileDeleter>;
 
 // Header blocks beyond this are refused like an oversized body.
-constexpr std::size_t kMaxHeaderBytes = 1024 * 1024;
+constexpr std::size_t kMaxHeaderBytes = std::size_t{1024} * 1024;
 
 bool GlobalInit() {
     static std::once_flag once;
@@ -227,14 +227,15 @@ TransferResult Session::Perform(const TransferRequest& request, const std::atomi
             curl_easy_reset(h);
             return result;
         }
-        headers.release();
+        static_cast<void>(headers.release());  // the list goes on in grown
         headers.reset(grown);
     }
     if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
 
     for (const auto& [name, value] : request.cookies) {
         // Netscape cookie-file line: host only, whole site, session cookie.
-        const std::string line = request.cookieHost + "\tFALSE\t/\tFALSE\t0\t" + name + "\t" + value;
+        std::string line = request.cookieHost;
+        line.append("\tFALSE\t/\tFALSE\t0\t").append(name).append("\t").append(value);
         curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
     }
 
