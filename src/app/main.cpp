@@ -38,6 +38,11 @@ void RunMainWindow(const quorvin::StartupValues& values) {
 
 int main() {
     std::setlocale(LC_ALL, "");
+    const std::string problem = quorvin::ProgramDirProblem();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "quorvin: %s\n", problem.c_str());
+        return 1;
+    }
     quorvin::CCommonTool tool;
     // Print tasks answer on the links: the runner is made first and, at the
     // end of main, waits for the tasks still running, after RunMainWindow

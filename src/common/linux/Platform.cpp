@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "common/Log.h"
 #include "common/ReplacingFile.h"
@@ -17,6 +18,13 @@ std::string ExecutablePath() {
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf)) return {};
     return std::string(buf, static_cast<std::size_t>(n));
 }
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+bool IsWritableFolder(const std::string& path) { return access(path.c_str(), W_OK | X_OK) == 0; }
 
 bool RandomBytes(std::uint8_t* buf, std::size_t n) {
     std::size_t got = 0;
