@@ -17,7 +17,6 @@
 #include "common/CodePage.h"
 #include "common/Json.h"
 #include "common/Log.h"
-#include "html/BridgeLinks.h"
 #include "link/ChatManager.h"
 #include "link/WsChatManager.h"
 #include "link/wsclient/Handshake.h"
@@ -189,7 +188,9 @@ HeadlessEnd RunHeadless(const LinkParams& params, SignalWatch& signals, CPrintTa
     while (tasks.Running() > 0 && Clock::now() < deadline) signals.Wait(100);
     const int left = tasks.Running();
     if (left > 0) LogFailure("agent", std::to_string(left) + " print task(s) still running; ending without them");
-    CloseProcessLinks();
+    // The links end while their owner windows still exist.
+    ws.Close();
+    tcp.Close();
     return left > 0 ? HeadlessEnd::TasksLeft : HeadlessEnd::Finished;
 }
 

@@ -30,11 +30,13 @@ std::string Command(const std::string& name, const std::string& body = "{}", int
 
 std::string Config(const std::string& param) { return R"({"startup":{"url":"main.htm","param":)" + param + "}}"; }
 
-// The agent copied alone into a folder, its files in another (QUORVIN_HOME).
+// The agent's two programs copied alone into a folder, its files in
+// another (QUORVIN_HOME).
 class Headless {
 public:
     explicit Headless(const std::string& config) {
         fs::copy_file(QUORVIN_AGENT, m_bin / "quorvin");
+        fs::copy_file(QUORVIN_AGENT_HEADLESS, m_bin / "quorvin-headless");
         WriteBytes(Home() + "/config.json", config);
     }
     std::string Home() const { return m_home.path(); }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/Log.h"
 #include "common/ReplacingFile.h"
@@ -25,6 +26,11 @@ std::string EnvironmentValue(const char* name) {
 }
 
 bool IsWritableFolder(const std::string& path) { return access(path.c_str(), W_OK | X_OK) == 0; }
+
+std::string RunInstead(const std::string& path, char** argv) {
+    execv(path.c_str(), argv);
+    return std::strerror(errno);
+}
 
 bool RandomBytes(std::uint8_t* buf, std::size_t n) {
     std::size_t got = 0;
