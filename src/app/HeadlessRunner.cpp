@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "app/OrderlyEnd.h"
 #include "app/RelaunchPause.h"
 #include "app/SignalWatch.h"
 #include "commands/PrintTaskRunner.h"
@@ -179,15 +180,9 @@ HeadlessEnd RunHeadless(const LinkParams& params, SignalWatch& signals, CPrintTa
         wsWindow.RunPosted();
     }
 
-    if (signal > 0) {
-        LogFailure("agent", "signal " + std::to_string(signal) + ": ending after the running print tasks (at most " +
-                                Seconds(std::chrono::milliseconds(taskGraceMs)) + ")");
-    }
-    // The links stay up meanwhile: the tasks answer on them.
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(taskGraceMs);
-    while (tasks.Running() > 0 && Clock::now() < deadline) signals.Wait(100);
-    const int left = tasks.Running();
-    if (left > 0) LogFailure("agent", std::to_string(left) + " print task(s) still running; ending without them");
+    // After a signal the links stay up while the print tasks finish: the
+    // tasks answer on them. After ExitQuorvin the end is as with the window.
+    const int left = signal > 0 ? FinishPrintTasks(signal, signals, tasks, taskGraceMs) : 0;
     // The links end while their owner windows still exist.
     ws.Close();
     tcp.Close();

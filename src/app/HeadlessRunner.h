@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "app/OrderlyEnd.h"
+
 namespace quorvin {
 
 class CPrintTaskRunner;
@@ -29,14 +31,15 @@ std::optional<LinkParams> ReadLinkParams(const std::string& paramJson, std::stri
 
 // How the run ended.
 enum class HeadlessEnd {
-    Finished,   // ExitQuorvin or a signal; the print tasks are done
+    Finished,   // ExitQuorvin, or a signal after the print tasks were done
     TasksLeft,  // a signal, and print tasks still ran when their time was up
 };
 
 // Starts the links from params and runs until ExitQuorvin or a signal.
-// Then it lets the running print tasks finish (at most taskGraceMs; the
-// links stay up so their replies are sent) and closes both links.
+// After a signal it lets the running print tasks finish (FinishPrintTasks:
+// at most taskGraceMs, the links still up so their replies are sent).
+// Then it closes both links.
 HeadlessEnd RunHeadless(const LinkParams& params, SignalWatch& signals, CPrintTaskRunner& tasks,
-                        int taskGraceMs = 30000);
+                        int taskGraceMs = kPrintTaskGraceMs);
 
 }  // namespace quorvin
