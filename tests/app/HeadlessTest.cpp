@@ -179,76 +179,76 @@ TEST(HeadlessTest, SignalsEndItInOrderWhereverTheyCome) {
     }
 }
 
-// Print tasks whose image arrives only after the signal: their replies
-// still reach the server, and the agent then ends with status 0.
-TEST(HeadlessTest, SigtermLetsRunningPrintTasksFinishAndAnswer) {
-    CupsFixture cups;
-    ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
-    const std::string jpeg = MakeJpeg(64, 48);
-    std::atomic<int> asked{0};
-    std::atomic<bool> release{false};
-    LoopbackHttpServer images{[&](const SeenRequest&, HttpConnection& c) {
-        ++asked;
-        for (int i = 0; i < 300 && !release.load() && !c.Stopping(); ++i) c.Hold(100);
-        c.Respond(200, jpeg, "image/jpeg");
-    }};
-    LoopbackServer server;
-    Headless agent(Config(TcpParam(server)));
-    AgentProcess& run = agent.Start();
-    ASSERT_TRUE(server.Accept(30000)) << run.Output();
-    ASSERT_TRUE(server.ReadMessage(10000));
-    constexpr int kTasks = 3;
-    for (int i = 0; i < kTasks; ++i) {
-        const std::string body = R"({"szRemoteURI":")" + images.origin() + "/" + std::to_string(i) +
-                                 R"(.jpg","szLocalPath":"temp^t)" + std::to_string(i) + R"(.jpg","printerName":")" +
-                                 cups.pdfQueue + "\"}";
-        ASSERT_TRUE(server.SendMessage(Command("PrintWebJpegImage", body, i)));
+// The headless agent on the TCP link with print tasks whose images come
+// only when the test releases them (or never), printing on the private CUPS.
+class HeldPrintTasks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(UseCupsFixture(m_cups)) << m_cups.error;
+        m_run = &m_agent.Start();
+        ASSERT_TRUE(m_server.Accept(30000)) << m_run->Output();
+        ASSERT_TRUE(m_server.ReadMessage(10000)) << m_run->Output();
     }
-    for (int i = 0; i < 300 && asked.load() < kTasks; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(asked.load(), kTasks) << run.Output();
+    void TearDown() override { m_images.Stop(); }
 
-    run.Signal(SIGTERM);
-    ASSERT_TRUE(run.WaitFor("quorvin: agent: signal 15: ending after the running print tasks", 10000))
-        << run.Output();
-    release.store(true);
+    // Sends count tasks and waits until each is downloading its image.
+    void SendTasks(int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::string body = R"({"szRemoteURI":")" + m_images.origin() + "/" + std::to_string(i) +
+                                     R"(.jpg","szLocalPath":"temp^t)" + std::to_string(i) +
+                                     R"(.jpg","printerName":")" + m_cups.pdfQueue + "\"}";
+            ASSERT_TRUE(m_server.SendMessage(Command("PrintWebJpegImage", body, i)));
+        }
+        for (int i = 0; i < 300 && m_asked.load() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(m_asked.load(), count) << m_run->Output();
+    }
+
+    CupsFixture m_cups;
+    const std::string m_jpeg = MakeJpeg(64, 48);
+    std::atomic<int> m_asked{0};
+    std::atomic<bool> m_release{false};
+    LoopbackHttpServer m_images{[this](const SeenRequest&, HttpConnection& c) {
+        ++m_asked;
+        for (int i = 0; i < 1200 && !m_release.load() && !c.Stopping(); ++i) c.Hold(100);
+        c.Respond(200, m_jpeg, "image/jpeg");
+    }};
+    LoopbackServer m_server;
+    Headless m_agent{Config(TcpParam(m_server))};
+    AgentProcess* m_run = nullptr;
+};
+
+// The images arrive after the signal: the replies still reach the server,
+// and the agent then ends with status 0.
+TEST_F(HeldPrintTasks, SigtermLetsRunningPrintTasksFinishAndAnswer) {
+    constexpr int kTasks = 3;
+    SendTasks(kTasks);
+    m_run->Signal(SIGTERM);
+    ASSERT_TRUE(m_run->WaitFor("quorvin: agent: signal 15: ending after the running print tasks", 10000))
+        << m_run->Output();
+    m_release.store(true);
     int replies = 0;
     for (int i = 0; i < 50 && replies < kTasks; ++i) {
-        const std::optional<std::string> message = server.ReadMessage(1000);
+        const std::optional<std::string> message = m_server.ReadMessage(1000);
         if (!message || message->find("PrintWebJpegImage>res") == std::string::npos) continue;
         ++replies;
         EXPECT_NE(message->find(R"("errorNo":"0")"), std::string::npos) << *message;
     }
-    EXPECT_EQ(replies, kTasks) << run.Output();
-    ASSERT_TRUE(run.WaitExit(60000)) << run.Output();
-    EXPECT_EQ(run.ExitCode(), 0);
-    EXPECT_TRUE(server.WaitPeerClosed(10000));
+    EXPECT_EQ(replies, kTasks) << m_run->Output();
+    ASSERT_TRUE(m_run->WaitExit(60000)) << m_run->Output();
+    EXPECT_EQ(m_run->ExitCode(), 0);
+    EXPECT_TRUE(m_server.WaitPeerClosed(10000));
 }
 
-TEST(HeadlessTest, ASecondSignalEndsItAtOnce) {
-    CupsFixture cups;
-    ASSERT_TRUE(UseCupsFixture(cups)) << cups.error;
-    std::atomic<bool> asked{false};
-    // An image that never comes: the task would hold the end for its 30 s.
-    LoopbackHttpServer images{[&](const SeenRequest&, HttpConnection& c) {
-        asked.store(true);
-        c.Hold(120000);
-    }};
-    LoopbackServer server;
-    Headless agent(Config(TcpParam(server)));
-    AgentProcess& run = agent.Start();
-    ASSERT_TRUE(server.Accept(30000)) << run.Output();
-    ASSERT_TRUE(server.ReadMessage(10000));
-    const std::string body = R"({"szRemoteURI":")" + images.origin() + R"(/x.jpg","szLocalPath":"temp^x.jpg",)" +
-                             R"("printerName":")" + cups.pdfQueue + "\"}";
-    ASSERT_TRUE(server.SendMessage(Command("PrintWebJpegImage", body)));
-    for (int i = 0; i < 300 && !asked.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(asked.load());
-    run.Signal(SIGTERM);
-    ASSERT_TRUE(run.WaitFor("quorvin: agent: signal 15", 10000)) << run.Output();
-    run.Signal(SIGTERM);
-    ASSERT_TRUE(run.WaitExit(20000)) << run.Output();
-    EXPECT_EQ(run.ExitCode(), 128 + SIGTERM);
-    images.Stop();
+// The image never comes, so the first signal would wait the whole grace
+// time; the second ends the agent at once.
+TEST_F(HeldPrintTasks, ASecondSignalEndsItAtOnce) {
+    SendTasks(1);
+    m_run->Signal(SIGTERM);
+    ASSERT_TRUE(m_run->WaitFor("quorvin: agent: signal 15", 10000)) << m_run->Output();
+    m_run->Signal(SIGTERM);
+    ASSERT_TRUE(m_run->WaitExit(20000)) << m_run->Output();
+    EXPECT_EQ(m_run->ExitCode(), 128 + SIGTERM);
 }
 
 }  // namespace
