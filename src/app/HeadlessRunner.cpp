@@ -74,7 +74,9 @@ std::optional<int> ReadPort(const cJSON* param, std::string& text) {
     if (item == nullptr) return 0;
     if (cJSON_IsNumber(item)) {
         const double v = item->valuedouble;
-        text = std::to_string(v);
+        char number[32];
+        std::snprintf(number, sizeof number, "%g", v);
+        text = number;
         if (v != std::floor(v) || v < 1 || v > 65535) return std::nullopt;
         return static_cast<int>(v);
     }

@@ -67,7 +67,7 @@ TEST(HeadlessTest, AConfigurationThatCannotBeUsedEndsWithOneLine) {
         {"no param", R"({"startup":{"url":"main.htm"}})", "has no \"param\" object"},
         {"param not an object", Config("\"x\""), "has no \"param\" object"},
         {"a port that is no number", Config(R"({"server":"127.0.0.1","port":"91x"})"), "\"port\" is not a port"},
-        {"a port out of range", Config(R"({"server":"127.0.0.1","port":70000})"), "\"port\" is not a port"},
+        {"a port out of range", Config(R"({"server":"127.0.0.1","port":70000})"), "is not a port number: 70000\n"},
         {"a WebSocket address that is none", Config(R"({"wsUrl":"http://h/"})"), "\"wsUrl\" http://h/: "},
         {"no link set up", Config(R"({"gsdm":"g"})"), "sets up no link"},
         {"a folder", "", "no usable config.json in "},
