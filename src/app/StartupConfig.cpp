@@ -97,6 +97,7 @@ std::optional<StartupValues> LoadStartupConfig(const std::string& moduleDir, con
         std::string clientName = GetJsonString(param, "clientName");
         if (clientName.empty() && identity.hostName) clientName = identity.hostName();
         ReplaceAtEnd(param, "clientName", clientName);
+        values.linkParam = PrintJson(param, false);
     }
     KeepNumbersFinite(config.get());
     tool.SaveTextFile(path, PrintJson(config.get(), true));

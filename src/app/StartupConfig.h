@@ -31,6 +31,9 @@ struct WindowSettings {
 struct StartupValues {
     ParamMap params;  // "root", "main", "title"
     WindowSettings window;
+    // "param" as compact JSON with the identity filled in (what the links
+    // register with when no page is there); empty without a "param" object.
+    std::string linkParam;
 };
 
 // Where the default client identity comes from (asked only when needed).

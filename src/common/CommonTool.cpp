@@ -23,13 +23,39 @@ namespace {
 std::atomic<int> g_seqno{0};
 std::atomic<ConfirmPrompt*> g_prompt{nullptr};
 
-const std::string& ExecutableDir() {
-    // The executable does not move while it runs: read its path once.
-    static const std::string dir = [] {
-        const std::string exe = platform::ExecutablePath();
-        const std::size_t slash = exe.rfind('/');
-        return slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
-    }();
+std::string ExecutableDir() {
+    const std::string exe = platform::ExecutablePath();
+    const std::size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
+}
+
+struct ProgramDir {
+    std::string path;
+    std::string problem;  // empty when the folder can be used
+};
+
+// An installed agent's executable sits in a read-only folder: QUORVIN_HOME
+// then names the folder that holds its files instead.
+ProgramDir DecideProgramDir() {
+    std::string home = platform::EnvironmentValue("QUORVIN_HOME");
+    if (home.empty()) return {ExecutableDir(), {}};
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(home, ec);
+    if (!ec) home = absolute.lexically_normal().string();
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    if (!fs::is_directory(home, ec)) {
+        const bool there = fs::exists(fs::symlink_status(home, ec));
+        fs::create_directories(home, ec);
+        if (there || ec || !fs::is_directory(home))
+            return {home, "QUORVIN_HOME " + home + ": " + (ec ? ec.message() : "not a folder")};
+    }
+    if (!platform::IsWritableFolder(home)) return {home, "QUORVIN_HOME " + home + ": the folder is not writable"};
+    return {home, {}};
+}
+
+const ProgramDir& TheProgramDir() {
+    // Decided once: every tool of the process works in the same folder.
+    static const ProgramDir dir = DecideProgramDir();
     return dir;
 }
 
@@ -39,7 +65,9 @@ bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 
 void SetConfirmPrompt(ConfirmPrompt* prompt) { g_prompt.store(prompt); }
 
-CCommonTool::CCommonTool() : m_strModuleDir(ExecutableDir()) { LoadCounter(); }
+std::string ProgramDirProblem() { return TheProgramDir().problem; }
+
+CCommonTool::CCommonTool() : m_strModuleDir(TheProgramDir().path) { LoadCounter(); }
 
 CCommonTool::CCommonTool(std::string moduleDir) : m_strModuleDir(std::move(moduleDir)) {
     while (m_strModuleDir.size() > 1 && m_strModuleDir.back() == '/') m_strModuleDir.pop_back();

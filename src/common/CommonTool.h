@@ -23,6 +23,10 @@ public:
 // answers true, since nobody said No). The caller keeps it alive.
 void SetConfirmPrompt(ConfirmPrompt* prompt);
 
+// Why the program directory cannot be used (QUORVIN_HOME names a file, or a
+// folder that cannot be made or written); empty when it can.
+std::string ProgramDirProblem();
+
 class CCommonTool {
 public:
     CCommonTool();
@@ -33,7 +37,9 @@ public:
     CCommonTool(const CCommonTool&) = delete;
     CCommonTool& operator=(const CCommonTool&) = delete;
 
-    // Directory of the executable, without a trailing separator.
+    // The program directory, without a trailing separator: the folder named
+    // by the environment variable QUORVIN_HOME when it is set (made when
+    // missing), else the executable's.
     std::string GetModuleDir() const { return m_strModuleDir; }
 
     // Whole file as text: a file starting with FF FE is UTF-16LE and comes

@@ -10,6 +10,16 @@ namespace quorvin::platform {
 // Full path of the running executable; empty when it cannot be read.
 std::string ExecutablePath();
 
+// The value of the environment variable name; empty when it is unset.
+std::string EnvironmentValue(const char* name);
+
+// True when this process may create and replace files in the folder at path.
+bool IsWritableFolder(const std::string& path);
+
+// Replaces this process with the program at path, given argv (ending
+// with a null); returns only when that failed, with the reason.
+std::string RunInstead(const std::string& path, char** argv);
+
 // Fills buf with n random bytes; false when the system has none to give.
 bool RandomBytes(std::uint8_t* buf, std::size_t n);
 

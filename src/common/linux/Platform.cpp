@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "common/Log.h"
 #include "common/ReplacingFile.h"
@@ -16,6 +18,18 @@ std::string ExecutablePath() {
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf)) return {};
     return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+bool IsWritableFolder(const std::string& path) { return access(path.c_str(), W_OK | X_OK) == 0; }
+
+std::string RunInstead(const std::string& path, char** argv) {
+    execv(path.c_str(), argv);
+    return std::strerror(errno);
 }
 
 bool RandomBytes(std::uint8_t* buf, std::size_t n) {
