@@ -6,7 +6,7 @@ WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 CTEST := ctest --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps configure build test run clean asan tsan tsan-link tsan-configure fuzz bench format format-check tidy
+.PHONY: all deps configure build test run clean package package-check asan tsan tsan-link tsan-configure fuzz bench format format-check tidy
 
 all: build
 
@@ -86,6 +86,26 @@ tidy: configure
 	  grep -E 'warning:|error:' $(BUILD)/tidy.log | sort -u; exit 1; }
 	@echo "tidy: no findings"
 
+# The Debian package (packaging/), built with Debian's hardening flags into
+# $(BUILD)-package/quorvin_<version>_<arch>.deb.
+PKG_BUILD := $(BUILD)-package
+PKG_FLAGS = $(shell DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get $(1))
+package: deps
+	@cmake -S . -B $(PKG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DQUORVIN_WERROR=$(WERROR) -DBUILD_TESTING=OFF -DQUORVIN_BENCH=OFF \
+	  -DCMAKE_C_FLAGS="$(call PKG_FLAGS,CFLAGS) $(call PKG_FLAGS,CPPFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$(call PKG_FLAGS,CXXFLAGS) $(call PKG_FLAGS,CPPFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$(call PKG_FLAGS,LDFLAGS)" >/dev/null
+	@cmake --build $(PKG_BUILD)
+	@rm -f $(PKG_BUILD)/quorvin_*.deb
+	@cd $(PKG_BUILD) && cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }
+	@ls $(PKG_BUILD)/quorvin_*.deb
+
+# lintian, systemd-analyze verify, then install, run headless against a
+# loopback server and purge (as root: it installs the package).
+package-check: package
+	tools/package-check $(PKG_BUILD)/quorvin_*.deb
+
 bench: build
 	@echo "Benchmarks are in $(BUILD)/bench; see bench/README.md"
 
@@ -94,4 +114,4 @@ run: build
 	$(BUILD)/quorvin
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz $(BUILD)-package
