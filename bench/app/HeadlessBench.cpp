@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "ProcessSample.h"
 #include "TempDir.h"
 #include "fixtures/AgentProcess.h"
 #include "link/LoopbackServer.h"
@@ -22,27 +23,8 @@
 namespace {
 
 using namespace quorvin::testing;
-
-struct Sample {
-    long rssKiB = 0;
-    int fds = 0;
-    int threads = 0;
-};
-
-Sample Read(pid_t pid) {
-    Sample s;
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) s.rssKiB = std::atol(line.c_str() + 6);
-        if (line.rfind("Threads:", 0) == 0) s.threads = std::atoi(line.c_str() + 8);
-    }
-    std::error_code ec;
-    for ([[maybe_unused]] const auto& e :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
-        ++s.fds;
-    return s;
-}
+using quorvin::bench::Read;
+using quorvin::bench::Sample;
 
 // Commands that touch the tool, the dispatcher and the printer manager
 // without printing.

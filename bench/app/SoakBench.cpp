@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "ProcessSample.h"
 #include "TempDir.h"
 #include "fixtures/ChildProcess.h"
 #include "fixtures/LoopbackHttpServer.h"
@@ -33,13 +34,9 @@
 namespace {
 
 using namespace quorvin::testing;
+using quorvin::bench::Read;
+using quorvin::bench::Sample;
 using Clock = std::chrono::steady_clock;
-
-struct Sample {
-    long rssKiB = 0;
-    int fds = 0;
-    int threads = 0;
-};
 
 // What each descriptor of the process refers to.
 std::vector<std::string> Descriptors(pid_t pid) {
@@ -51,21 +48,6 @@ std::vector<std::string> Descriptors(pid_t pid) {
     }
     std::sort(out.begin(), out.end());
     return out;
-}
-
-Sample Read(pid_t pid) {
-    Sample s;
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) s.rssKiB = std::atol(line.c_str() + 6);
-        if (line.rfind("Threads:", 0) == 0) s.threads = std::atoi(line.c_str() + 8);
-    }
-    std::error_code ec;
-    for ([[maybe_unused]] const auto& e :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
-        ++s.fds;
-    return s;
 }
 
 std::string Command(const std::string& name, const std::string& body, int n) {
