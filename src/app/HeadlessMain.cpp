@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/AgentOptions.h"
+#include "app/AgentStart.h"
 #include "app/HeadlessRunner.h"
 #include "app/QuorvinApp.h"
 #include "app/SignalWatch.h"
@@ -23,18 +24,13 @@ int main(int argc, char** argv) {
     quorvin::SignalWatch signals;
     std::setlocale(LC_ALL, "");
 
-    const std::string problem = quorvin::ProgramDirProblem();
-    if (!problem.empty()) {
-        std::fprintf(stderr, "quorvin: %s\n", problem.c_str());
-        return 1;
-    }
+    if (!quorvin::ProgramDirUsable()) return 1;
     quorvin::CCommonTool tool;
     // Print tasks answer on the links: the runner is made first and, at the
     // end of main, waits for the tasks still running, after the run has
     // closed the links.
     quorvin::CPrintTaskRunner printTasks;
-    quorvin::CChatManager::GetInstance(nullptr).SetPrintTaskStarter(printTasks.Starter());
-    quorvin::CWsChatManager::GetInstance(nullptr).SetPrintTaskStarter(printTasks.Starter());
+    const quorvin::LinkPrintTasks linked(printTasks);
 
     int rc = 1;
     bool tasksLeft = false;
@@ -53,10 +49,6 @@ int main(int argc, char** argv) {
     app.InitInstance();
     if (!app.WindowShown()) std::fprintf(stderr, "quorvin: no usable config.json in %s\n", tool.GetModuleDir().c_str());
     app.ExitInstance();
-    // The links outlive this function; they must not keep a way into the
-    // runner that is about to go.
-    quorvin::CChatManager::GetInstance(nullptr).SetPrintTaskStarter(nullptr);
-    quorvin::CWsChatManager::GetInstance(nullptr).SetPrintTaskStarter(nullptr);
     if (tasksLeft) {
         // The signal's sender was promised an end within the grace time:
         // the runner's threads are not waited for.

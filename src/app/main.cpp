@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/AgentOptions.h"
+#include "app/AgentStart.h"
 #include "app/OrderlyEnd.h"
 #include "app/QuorvinApp.h"
 #include "app/SignalWatch.h"
@@ -74,18 +75,13 @@ int main(int argc, char** argv) {
     // Before anything else: a signal during start-up is then an orderly end.
     quorvin::SignalWatch signals;
     std::setlocale(LC_ALL, "");
-    const std::string problem = quorvin::ProgramDirProblem();
-    if (!problem.empty()) {
-        std::fprintf(stderr, "quorvin: %s\n", problem.c_str());
-        return 1;
-    }
+    if (!quorvin::ProgramDirUsable()) return 1;
     quorvin::CCommonTool tool;
     // Print tasks answer on the links: the runner is made first and, at the
     // end of main, waits for the tasks still running, after RunMainWindow
     // has closed the links.
     quorvin::CPrintTaskRunner printTasks;
-    quorvin::CChatManager::GetInstance(nullptr).SetPrintTaskStarter(printTasks.Starter());
-    quorvin::CWsChatManager::GetInstance(nullptr).SetPrintTaskStarter(printTasks.Starter());
+    const quorvin::LinkPrintTasks linked(printTasks);
     // SIGTERM and SIGINT: the print tasks finish, then the window closes
     // as for ExitQuorvin.
     bool tasksLeft = false;
@@ -106,10 +102,6 @@ int main(int argc, char** argv) {
     signals.Wake();
     watcher.join();
     const int rc = app.ExitInstance();
-    // The links outlive this function; they must not keep a way into the
-    // runner that is about to go.
-    quorvin::CChatManager::GetInstance(nullptr).SetPrintTaskStarter(nullptr);
-    quorvin::CWsChatManager::GetInstance(nullptr).SetPrintTaskStarter(nullptr);
     if (tasksLeft) {
         // The signal's sender was promised an end within the grace time:
         // the runner's threads are not waited for.
