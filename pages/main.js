@@ -171,11 +171,13 @@ function OnDlgInit(p) {
   $('gsdm').value = param.gsdm || '';
   $('rydm').value = param.rydm || '';
   $('wsUrl').value = param.wsUrl || '';
-  $('clientName').textContent = param.clientName || '（下次启动时显示）';
+  $('clientName').textContent = param.clientName || '—';
   $('clientId').textContent = param.clientId || '—';
-  // An unattended workstation connects by itself ("autoConnect": "tcp" or "ws").
-  if (param.autoConnect === 'tcp') startTcp();
-  else if (param.autoConnect === 'ws') startWs();
+  // An unattended workstation connects by itself ("autoConnect": "tcp",
+  // "ws", or both as "tcp,ws").
+  var auto = String(param.autoConnect || '').split(',').map(function (s) { return s.trim(); });
+  if (auto.indexOf('tcp') >= 0) startTcp();
+  if (auto.indexOf('ws') >= 0) startWs();
 }
 
 document.addEventListener('DOMContentLoaded', function () {

@@ -86,10 +86,9 @@ std::optional<StartupValues> LoadStartupConfig(const std::string& moduleDir, con
     w.maxbox = ReadNumber(startup, "maxbox", 1);
     const std::string mainPage = ReadText(startup, "main");
 
-    // "param" is handed over as it stands in the file, before the identity
-    // is filled in; the page sees the filled values from the next start on.
+    // The page gets "param" with the identity filled in, so the first start
+    // after installation already registers under the machine's own name.
     cJSON* param = cJSON_GetObjectItem(startup, "param");
-    w.pageParam = PrintJson(param, true);
     if (param != nullptr && cJSON_IsObject(param)) {
         std::string clientId = GetJsonString(param, "clientId");
         if (clientId.empty()) clientId = tool.LockString(identity.adapterAddress ? identity.adapterAddress() : "");
@@ -99,6 +98,7 @@ std::optional<StartupValues> LoadStartupConfig(const std::string& moduleDir, con
         ReplaceAtEnd(param, "clientName", clientName);
         values.linkParam = PrintJson(param, false);
     }
+    w.pageParam = PrintJson(param, true);
     KeepNumbersFinite(config.get());
     tool.SaveTextFile(path, PrintJson(config.get(), true));
 

@@ -12,7 +12,7 @@ namespace quorvin {
 
 // How the main window is to be opened, in the order the window takes them.
 struct WindowSettings {
-    std::string pageParam;  // "param" as formatted JSON, before the identity is filled
+    std::string pageParam;  // "param" as formatted JSON, the identity filled in
     std::string title;
     std::string url;  // root + url + "?stamp=" + stamp; empty without "url"
     int x = 0;

@@ -139,9 +139,10 @@ TEST_F(Startup, IdentityIsFilledMovedToTheEndAndWrittenBack) {
     auto v = Load(R"({"top":1,"Startup":{"param":{"clientId":"","gsdm":"g","clientName":"","rydm":"r"},
         "extra":"kept"},"tail":[true]})");
     ASSERT_TRUE(v);
-    // The page gets "param" as it was before the filling.
+    // The first start already hands the page the filled identity.
     JsonPtr handed = ParseJson(v->window.pageParam);
-    EXPECT_EQ(GetJsonString(handed.get(), "clientId"), "");
+    EXPECT_EQ(GetJsonString(handed.get(), "clientName"), "desk-07");
+    EXPECT_EQ(GetJsonString(handed.get(), "clientId"), GetJsonString(ParseJson(v->linkParam).get(), "clientId"));
     EXPECT_NE(v->window.pageParam.find("\n\t"), std::string::npos);  // formatted
 
     const std::string written = ReadBytes(Config());

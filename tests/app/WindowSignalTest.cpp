@@ -1,18 +1,22 @@
-// The agent with its window ends in order on SIGTERM as well: the real
-// binary shows the shipped page, which starts the TCP link by itself
-// ("autoConnect"); a print task waits for its image when the signal
-// comes, and still answers before the agent exits 0. Runs under a display.
+// The real agent binary with its window, showing the shipped page, which
+// starts its links by itself ("autoConnect"). It registers under the
+// machine's identity from the first start, and ends in order on SIGTERM: a
+// print task waits for its image when the signal comes, and still answers
+// before the agent exits 0. Runs under a display.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 
 #include "TempDir.h"
+#include "common/Json.h"
 #include "fixtures/AgentProcess.h"
 #include "fixtures/CupsFixture.h"
 #include "fixtures/LoopbackHttpServer.h"
 #include "fixtures/TestImages.h"
+#include "fixtures/WsRelay.h"
 #include "link/LoopbackServer.h"
 
 namespace quorvin::testing {
@@ -54,6 +58,42 @@ TEST(WindowSignalTest, SigtermLetsTheRunningPrintTaskAnswerThenClosesTheWindow) 
         reply = server.ReadMessage(1000);
     ASSERT_TRUE(reply) << run.Output();
     EXPECT_NE(reply->find(R"("errorNo":"0")"), std::string::npos) << *reply;
+    ASSERT_TRUE(run.WaitExit(60000)) << run.Output();
+    EXPECT_EQ(run.ExitCode(), 0) << run.Output();
+}
+
+// A fresh configuration holds no identity: the page must get the one
+// filled in at this start, or both links register with an empty "from"
+// and "clientName" until the agent is started again.
+TEST(WindowSignalTest, AFreshInstallRegistersUnderTheMachinesNameOnBothLinksAtOnce) {
+    LoopbackServer tcp;
+    WsRelayServer ws(WsServerKind::Node);
+    ASSERT_TRUE(ws.Ready()) << ws.Error();
+    TempDir bin, home;
+    std::filesystem::copy_file(QUORVIN_AGENT, bin / "quorvin");
+    WriteBytes(home / "config.json", R"({"startup":{"root":")" + std::string(QUORVIN_SHIPPED_PAGES) +
+                                         R"(","url":"main.htm","main":"main.htm","param":{"server":"127.0.0.1",)" +
+                                         R"("port":")" + std::to_string(tcp.Port()) + R"(","wsUrl":")" + ws.Url() +
+                                         R"(","gsdm":"g","rydm":"r","autoConnect":"tcp,ws"}}})");
+    AgentProcess run({bin / "quorvin"}, {"QUORVIN_HOME=" + home.path()});
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    const auto expectIdentity = [&](const std::string& registration) {
+        JsonPtr doc = ParseJson(registration);
+        const std::string from = GetJsonString(doc.get(), "from");
+        EXPECT_EQ(from.substr(0, 1), "_") << registration;
+        EXPECT_GT(from.size(), 1u) << registration;
+        EXPECT_EQ(GetJsonString(GetJsonMember(doc.get(), "body"), "clientName"), host) << registration;
+    };
+    ASSERT_TRUE(tcp.Accept(60000)) << run.Output();
+    const std::optional<std::string> viaTcp = tcp.ReadMessage(10000);
+    ASSERT_TRUE(viaTcp) << run.Output();
+    expectIdentity(*viaTcp);
+    ASSERT_TRUE(ws.WaitOpen(30000)) << run.Output();
+    const std::optional<WsMessage> viaWs = ws.ReadMessage(10000);
+    ASSERT_TRUE(viaWs) << run.Output();
+    expectIdentity(viaWs->data);
+    run.Signal(SIGTERM);
     ASSERT_TRUE(run.WaitExit(60000)) << run.Output();
     EXPECT_EQ(run.ExitCode(), 0) << run.Output();
 }
