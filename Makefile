@@ -6,7 +6,7 @@ WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 CTEST := ctest --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps configure build test run clean package package-check asan tsan tsan-link tsan-configure fuzz bench format format-check tidy
+.PHONY: all deps configure build test run run-check console clean package package-check asan tsan tsan-link tsan-configure fuzz bench format format-check tidy
 
 all: build
 
@@ -109,9 +109,19 @@ package-check: package
 bench: build
 	@echo "Benchmarks are in $(BUILD)/bench; see bench/README.md"
 
+# The reference server console (unless one runs), a spooler (a private one
+# when none runs), and the agent connected to the console: with its window
+# when there is a display, headless otherwise (tools/run).
 run: build
-	@[ -f $(BUILD)/config.json ] || sed 's|@PAGES@|$(CURDIR)/pages/|' tools/config.default.json > $(BUILD)/config.json
-	$(BUILD)/quorvin
+	@tools/run $(BUILD)
+
+# make run without a window, until the console lists the agent on both links.
+run-check: build
+	@tools/run $(BUILD) --check
+
+# The console alone, in the foreground (console/README.md).
+console: deps
+	node console/quorvin-console.js
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz $(BUILD)-package
