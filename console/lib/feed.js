@@ -4,10 +4,10 @@
 // commands) that open pages are sent as they happen.
 
 const DEFAULT_ENTRIES = 2000;
-// One very large message must not push the whole log out of memory: the
-// log keeps this much of each text and says how long it was.
-const KEPT_TEXT = 1024 * 1024;
-const KEPT_TOTAL = 64 * 1024 * 1024;
+// A text is kept whole up to the largest message an agent may send; the
+// oldest entries leave early when the log's texts outgrow KEPT_TOTAL.
+const KEPT_TEXT = 16 * 1024 * 1024;
+const KEPT_TOTAL = 128 * 1024 * 1024;
 // What a page gets of a text in the live feed; GET /api/log/:seq has the rest.
 const FEED_TEXT = 2000;
 
