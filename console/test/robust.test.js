@@ -299,7 +299,7 @@ describe('the console with bad clients', () => {
   ];
 
   for (const c of cases) {
-    it(c.what, async () => {
+    it(c.what, { timeout: 60000 }, async () => {
       await c.run();
       // Still serving, and the good agent is still listed and answered.
       const { status } = await api(run, 'GET', '/api/agents');
