@@ -56,7 +56,8 @@ class PrinterTables {
     return entry;
   }
 
-  // Follows the print task's printer while the task is open.
+  // Follows the print task's printer while the task is open, and once
+  // more after its reply, so the task shows where its job went.
   follow(entry, record, printerName) {
     let watcher = this.watchers.get(entry.id);
     if (!watcher) {
@@ -64,38 +65,34 @@ class PrinterTables {
       this.watchers.set(entry.id, watcher);
     }
     watcher.tasks.set(record.taskId, { record, printerName });
-    record.done.then(() => {
-      watcher.tasks.delete(record.taskId);
-      if (watcher.tasks.size === 0) {
-        clearInterval(watcher.timer);
-        this.watchers.delete(entry.id);
-        // The queue after the task, once more.
-        if (this.agents.get(entry.id)) this.look(entry, [printerName]);
-      }
-    });
+    record.done.then(() => this.look(entry, printerName));
     this.look(entry);
   }
 
-  look(entry, only) {
+  // Asks for the queues of the open tasks' printers, or for last's after
+  // its task ended (even while an earlier look is still out).
+  look(entry, last) {
     const watcher = this.watchers.get(entry.id);
-    const printers = only || [...new Set([...(watcher ? watcher.tasks.values() : [])].map((t) => t.printerName))];
-    for (const name of printers) {
-      if (watcher && watcher.asking.has(name)) continue;
-      if (watcher) watcher.asking.add(name);
+    if (!watcher) return;
+    const open = [...watcher.tasks.values()].filter((t) => t.record.state === 'waiting').map((t) => t.printerName);
+    for (const name of last ? [last] : [...new Set(open)]) {
+      if (!last && watcher.asking.has(name)) continue;
+      watcher.asking.add(name);
       const asked = this.commands.send(entry, 'GetPrinterJobStatus', { szPrinterName: name }, { origin: 'console' });
       asked.done.then((answer) => {
-        if (watcher) watcher.asking.delete(name);
-        if (!this.agents.get(entry.id)) return;
+        watcher.asking.delete(name);
+        if (this.watchers.get(entry.id) !== watcher) return;
         const queue = queueOf(answer);
         const row = entry.printers.find((p) => p.name === name);
         if (row) Object.assign(row, queue);
-        if (watcher) {
-          for (const task of watcher.tasks.values()) {
-            if (task.printerName !== name) continue;
-            task.record.queue = { ...queue, looks: (task.record.queue?.looks ?? 0) + 1, at: new Date().toISOString() };
-            this.commands.touch(task.record);
-          }
+        for (const [taskId, task] of watcher.tasks) {
+          if (task.printerName !== name) continue;
+          task.record.queue = { ...queue, looks: (task.record.queue?.looks ?? 0) + 1, at: new Date().toISOString() };
+          this.commands.touch(task.record);
+          // Its last look: asked after the task ended.
+          if (task.record.endedAt && asked.sentAt >= task.record.endedAt) watcher.tasks.delete(taskId);
         }
+        if (watcher.tasks.size === 0) this.forget(entry.id);
         this.agents.changed(entry);
       });
     }

@@ -314,8 +314,10 @@ function readJson(req) {
     req.on('data', (chunk) => {
       size += chunk.length;
       if (size > BODY_LIMIT) {
+        // The rest is read and dropped, so the answer still reaches the client.
+        req.removeAllListeners('data');
+        req.resume();
         reject(new HttpError(413, `body over ${BODY_LIMIT} bytes`));
-        req.destroy();
       } else chunks.push(chunk);
     });
     req.on('error', reject);

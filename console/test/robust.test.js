@@ -253,6 +253,7 @@ describe('the console with bad clients', () => {
           [['POST', '/api/agents/good-1/commands', { name: 'GetAllPrn', body: 'x' }], 400, /"body"/],
           [['POST', '/api/agents/good-1/commands', { name: 'GetAllPrn' }, { 'Content-Type': 'text/plain' }], 415, /application\/json/],
           [['POST', '/api/agents/nobody/commands', { name: 'GetAllPrn' }], 404, /no connected agent nobody/],
+          [['POST', '/api/agents/good-1/commands', JSON.stringify({ name: 'x'.repeat(MiB) })], 413, /over/],
           [['GET', '/api/commands/none'], 404, /no command/],
           [['GET', '/api/agents', undefined, { Host: 'evil.example:80' }], 403, /loopback/],
         ];
