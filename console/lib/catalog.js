@@ -33,7 +33,11 @@ const COMMANDS = [
     about: "A paper's code on that printer, -1 when it has none",
   },
   { name: 'GetPrinterJobStatus', args: [['szPrinterName', '{printer}']], about: "The printer's status text and its jobs" },
-  { name: 'PrintAtCmd1', args: [['strFullFileName', 'temp^console.pdf']], about: 'Prints a file below the agent\'s folder on the default printer' },
+  {
+    name: 'PrintAtCmd1',
+    args: [['strFullFileName', 'temp^console-1.jpg']],
+    about: "Prints a file below the agent's folder on the default printer (a test print leaves temp^console-N.jpg)",
+  },
   {
     name: 'PrintWebJpegImage',
     args: [['szRemoteURI', '{image}'], ['szLocalPath', 'temp^console.jpg'], ['printerName', '{printer}']],

@@ -7,6 +7,9 @@ const { LONG_RUNNING } = require('./catalog');
 
 const SERVER_ID = 'quorvin-console';
 const KEPT = 2000;
+// Replies may be large (up to an agent's message limit): ended commands
+// leave early when the kept replies outgrow this.
+const KEPT_REPLY_BYTES = 128 * 1024 * 1024;
 
 class Commands {
   constructor({ timeoutMs = 30000, longTimeoutMs = 15 * 60 * 1000, onUpdate = () => {} } = {}) {
@@ -15,6 +18,7 @@ class Commands {
     this.onUpdate = onUpdate;
     this.records = new Map();
     this.count = 0;
+    this.replyBytes = 0;
   }
 
   // Sends name with body's members to the agent entry; answers the record,
@@ -64,21 +68,24 @@ class Commands {
     return `qc${Date.now().toString(36)}-${++this.count}`;
   }
 
-  // A reply from the agent entry; answers its command's record, or null
-  // when none of that agent's open commands has its taskId.
-  reply(agent, message) {
+  // A reply (size bytes) from the agent entry; answers its command's
+  // record, or null when none of that agent's open commands has its taskId.
+  reply(agent, message, size = 0) {
     const body = message.body && typeof message.body === 'object' ? message.body : {};
     const record = this.records.get(body.taskId);
     if (!record || record.agent !== agent.id || record.state !== 'waiting') return null;
     const result = body.result === undefined ? null : body.result;
     record.result = result;
     record.reply = message;
+    record.replySize = size;
+    this.replyBytes += size;
     let state = 'answered';
     if (result && typeof result === 'object' && !Array.isArray(result) && 'errorNo' in result) {
       state = String(result.errorNo) === '0' ? 'succeeded' : 'failed';
       if (state === 'failed') record.note = String(result.errorMsg ?? '');
     }
     this.end(record, state);
+    this.trim();
     return record;
   }
 
@@ -118,11 +125,18 @@ class Commands {
 
   // Keeps the newest ended commands; open ones always stay.
   trim() {
-    if (this.records.size <= KEPT) return;
     for (const [taskId, record] of this.records) {
-      if (this.records.size <= KEPT) break;
-      if (record.state !== 'waiting') this.records.delete(taskId);
+      if (this.records.size <= KEPT && this.replyBytes <= KEPT_REPLY_BYTES) break;
+      if (record.state === 'waiting') continue;
+      this.records.delete(taskId);
+      this.replyBytes -= record.replySize || 0;
     }
+  }
+
+  // A record without its reply message, for lists and the pages.
+  static view(record) {
+    const { reply, ...rest } = record;
+    return { ...rest, replied: reply !== null };
   }
 }
 

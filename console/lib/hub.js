@@ -26,7 +26,7 @@ class Hub {
     this.commands = new Commands({
       timeoutMs: commandTimeoutMs,
       longTimeoutMs,
-      onUpdate: (record) => this.feed.publish({ type: 'command', command: record }),
+      onUpdate: (record) => this.feed.publish({ type: 'command', command: Commands.view(record) }),
     });
     this.printers = new PrinterTables({ agents: this.agents, commands: this.commands, lookEveryMs });
     this.testPrints = 0;
@@ -73,7 +73,7 @@ class Hub {
         : `registered again (${times} times on this connection); entry updated to ${entry.clientId} (${entry.clientName || 'no name'})`);
       this.printers.refresh(entry);
     } else if (name.endsWith('>res')) {
-      if (!this.commands.reply(entry, message)) this.note(conn, 'a reply that matches no open command');
+      if (!this.commands.reply(entry, message, text.length)) this.note(conn, 'a reply that matches no open command');
     } else {
       this.note(conn, `an unexpected message "${name}"`);
     }

@@ -10,6 +10,7 @@ const path = require('path');
 const { WebSocketServer } = require('ws');
 
 const { COMMANDS } = require('./catalog');
+const { Commands } = require('./commands');
 const { Feed } = require('./feed');
 const { MessageFramer, frame, DEFAULT_LIMIT } = require('./framer');
 const { Hub } = require('./hub');
@@ -164,7 +165,7 @@ class ConsoleServer {
       type: 'hello',
       agents: this.hub.agents.list(),
       log: this.hub.feed.since(0, PAGE_SNAPSHOT_LOG).map(Feed.brief),
-      commands: this.hub.commands.list().slice(-200),
+      commands: this.hub.commands.list().slice(-200).map(Commands.view),
       catalog: COMMANDS,
       listen: { host: urlHost(this.host), ...this.ports },
     });
@@ -243,7 +244,7 @@ class ConsoleServer {
     }
     if (method !== 'GET') throw new HttpError(405, 'use GET');
     if (kind === 'commands' && action === undefined) {
-      if (!key) return [200, hub.commands.list()];
+      if (!key) return [200, hub.commands.list().map(Commands.view)];
       const record = hub.commands.get(key);
       if (!record) throw new HttpError(404, `no command ${key}`);
       return [200, record];

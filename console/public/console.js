@@ -133,11 +133,11 @@ function renderDetail(fresh = false) {
   if (a.registrations > 1) facts.push(['registrations', String(a.registrations)]);
   $('agent-facts').replaceChildren(...facts.map(([k, v]) => el('div', {}, el('dt', { text: k }), el('dd', { text: v }))));
   renderPrinters(a);
-  if (fresh) {
-    const input = $('print-printer');
+  const input = $('print-printer');
+  if (fresh || (!input.value && document.activeElement !== input)) {
     input.value = (a.defaultPrinter && a.defaultPrinter.name) || (a.printers[0] && a.printers[0].name) || '';
-    fillArgs();
   }
+  if (fresh) fillArgs();
   renderTask();
   renderCommandResult();
 }
@@ -315,7 +315,7 @@ function renderCommandResult() {
   $('command-task').textContent = `${record.name} · ${record.taskId}`;
   $('command-output').textContent = record.state === 'waiting'
     ? 'waiting for the reply…'
-    : record.reply ? JSON.stringify(record.result, null, 2) : record.note;
+    : record.replied ? JSON.stringify(record.result, null, 2) : record.note;
 }
 
 $('refresh').onclick = () => {

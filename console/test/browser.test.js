@@ -106,10 +106,16 @@ test('the console page with the real agent and printers', { skip: !AGENT && 'QUO
     }
   }
 
+  // A command from the form, answered with the agent's folder.
+  await page.click('[data-testid=agent][data-link=tcp]');
+  await page.selectOption('[data-testid=command-name]', 'GetCurrentDir');
+  await page.click('[data-testid=command-send]');
+  await page.locator('[data-testid=command-result][data-state=answered]').waitFor(WAIT);
+  assert.deepEqual(JSON.parse(await page.textContent('#command-output')), { dir: home });
+
   // A test print on the PDF queue over the TCP link.
   const outDir = cupsEnv.QUORVIN_CUPS_PDF_OUT;
   const earlier = new Set(fs.readdirSync(outDir));
-  await page.click('[data-testid=agent][data-link=tcp]');
   await page.fill('[data-testid=print-printer]', pdfQueue);
   await page.click('[data-testid=print-button]');
   await page.locator('[data-testid=task][data-state=succeeded]').waitFor(WAIT);
