@@ -80,6 +80,8 @@ async function main() {
   const stop = () => {
     if (stopping) return;
     stopping = true;
+    // A connection that will not close does not hold the exit up.
+    setTimeout(() => process.exit(0), 5000).unref();
     server.close().then(() => process.exit(0));
   };
   process.on('SIGTERM', stop);

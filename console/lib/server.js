@@ -139,6 +139,7 @@ class ConsoleServer {
   }
 
   onWsAgent(ws, req) {
+    req.socket.setKeepAlive(true, 60000);
     const conn = {
       link: 'ws',
       remote: peer(req.socket),

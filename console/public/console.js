@@ -39,6 +39,11 @@ function since(iso) {
   return `${Math.floor(s / 3600)} h ${Math.floor((s % 3600) / 60)} min`;
 }
 
+function showError(id, text) {
+  $(id).textContent = text;
+  $(id).hidden = !text;
+}
+
 function picked() {
   return state.agents.find((a) => a.id === state.picked) || null;
 }
@@ -128,8 +133,9 @@ function renderDetail(fresh = false) {
   $('agent-title').textContent = a.registered ? `${a.clientName || '(no name)'}` : 'Unregistered connection';
   const facts = [
     ['client id', a.clientId || '—'], ['link', a.link], ['from', a.remote], ['connected', `${since(a.since)} ago`],
-    ['gsdm', a.gsdm || '—'], ['rydm', a.rydm || '—'], ['heartbeats', String(a.heartbeats)],
+    ['gsdm', a.gsdm || '—'], ['rydm', a.rydm || '—'],
   ];
+  if (a.link === 'tcp') facts.push(['heartbeats', String(a.heartbeats)]);
   if (a.registrations > 1) facts.push(['registrations', String(a.registrations)]);
   $('agent-facts').replaceChildren(...facts.map(([k, v]) => el('div', {}, el('dt', { text: k }), el('dd', { text: v }))));
   renderPrinters(a);
@@ -190,10 +196,11 @@ $('print-form').onsubmit = async (ev) => {
   if (!a) return;
   try {
     const { taskId } = await post(`/api/agents/${encodeURIComponent(a.id)}/test-print`, { printerName: $('print-printer').value, origin: 'page' });
+    showError('print-error', '');
     state.printTask.set(a.id, taskId);
     renderTask();
   } catch (err) {
-    alert(`Test print: ${err.message}`);
+    showError('print-error', `Not sent: ${err.message}`);
   }
 };
 
@@ -288,7 +295,7 @@ $('command-form').onsubmit = async (ev) => {
     try {
       body = JSON.parse($('raw-body').value || '{}');
     } catch (err) {
-      alert(`The body is not JSON: ${err.message}`);
+      showError('command-error', `The body is not JSON: ${err.message}`);
       return;
     }
   } else {
@@ -296,10 +303,11 @@ $('command-form').onsubmit = async (ev) => {
   }
   try {
     const { taskId } = await post(`/api/agents/${encodeURIComponent(a.id)}/commands`, { name: $('command-name').value, body, origin: 'page' });
+    showError('command-error', '');
     state.commandTask.set(a.id, taskId);
     renderCommandResult();
   } catch (err) {
-    alert(`Command: ${err.message}`);
+    showError('command-error', `Not sent: ${err.message}`);
   }
 };
 
@@ -320,7 +328,7 @@ function renderCommandResult() {
 
 $('refresh').onclick = () => {
   const a = picked();
-  if (a) post(`/api/agents/${encodeURIComponent(a.id)}/refresh`, {}).catch((err) => alert(err.message));
+  if (a) post(`/api/agents/${encodeURIComponent(a.id)}/refresh`, {}).catch((err) => showError('print-error', `Refresh: ${err.message}`));
 };
 
 // --- log ------------------------------------------------------------------------
