@@ -92,6 +92,7 @@ class ConsoleServer {
       work();
     } catch (err) {
       this.hub.feed.log({ conn: conn ? conn.id : null, text: `internal error: ${err.stack || err}` });
+      process.stderr.write(`quorvin-console: internal error: ${err.stack || err}\n`);
     }
   }
 
@@ -186,7 +187,10 @@ class ConsoleServer {
       reply(res, status, answer);
     } catch (err) {
       reply(res, err.status || 500, { error: err.status ? err.message : `internal error: ${err.message}` });
-      if (!err.status) this.hub.feed.log({ text: `internal error on ${req.method} ${req.url}: ${err.stack}` });
+      if (!err.status) {
+        this.hub.feed.log({ text: `internal error on ${req.method} ${req.url}: ${err.stack}` });
+        process.stderr.write(`quorvin-console: internal error on ${req.method} ${req.url}: ${err.stack}\n`);
+      }
     }
   }
 
