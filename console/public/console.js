@@ -72,6 +72,8 @@ function handle(event) {
     state.catalog = event.catalog;
     const { host, tcp, http } = event.listen;
     $('where').textContent = `agents connect to tcp ${host}:${tcp} or ws://${host}:${http}/`;
+    const param = { server: host.replace(/^\[(.*)\]$/, '$1'), port: String(tcp), wsUrl: `ws://${host}:${http}/`, gsdm: '', rydm: '' };
+    $('config-hint').textContent = JSON.stringify({ startup: { param } }, null, 2);
     state.commands = new Map(event.commands.map((c) => [c.taskId, c]));
     state.log = [];
     $('log').tBodies[0].replaceChildren();
@@ -124,7 +126,7 @@ function pick(id) {
 
 function renderDetail(fresh = false) {
   const a = picked();
-  $('no-agent').hidden = Boolean(a);
+  $('no-agent').parentElement.hidden = Boolean(a);
   $('agent-view').hidden = !a;
   if (!a) {
     if (state.picked) $('no-agent').textContent = 'The agent you picked has disconnected. Pick another one.';
