@@ -7,6 +7,8 @@
 // server side can see of it.
 
 const LOOK_EVERY_MS = 1000;
+// An agent listing more printers than this gets its first ones in the table.
+const MAX_PRINTERS = 200;
 
 class PrinterTables {
   constructor({ agents, commands, lookEveryMs = LOOK_EVERY_MS }) {
@@ -32,8 +34,9 @@ class PrinterTables {
     this.agents.changed(entry);
     const [all, def, paper] = await Promise.all([ask('GetAllPrn'), ask('GetDefaultPrn'), ask('GetDefaultPrnAndPaper')]);
     let error = '';
-    const names = Array.isArray(all.result) ? all.result.filter((n) => typeof n === 'string') : [];
+    const names = Array.isArray(all.result) ? all.result.filter((n) => typeof n === 'string').slice(0, MAX_PRINTERS) : [];
     if (!Array.isArray(all.result)) error = `GetAllPrn: ${describe(all)}`;
+    else if (all.result.length > MAX_PRINTERS) error = `GetAllPrn listed ${all.result.length} printers; the first ${MAX_PRINTERS} are shown`;
     const defaultPrinter = isObject(def.result) && 'name' in def.result ? def.result : null;
     const statuses = await Promise.all(names.map((name) => ask('GetPrinterJobStatus', { szPrinterName: name })));
     if (!this.agents.get(entry.id)) return entry;
