@@ -54,6 +54,7 @@ let page;
 const pageErrors = [];
 
 before(async () => {
+  if (!AGENT) return;
   temp = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvin-console-'));
   let envFile = process.env.QUORVIN_CUPS_ENV;
   if (!envFile) {
@@ -69,6 +70,7 @@ before(async () => {
 });
 
 after(async () => {
+  if (!AGENT) return;
   if (agent && agent.exitCode === null) agent.kill('SIGKILL');
   if (browser) await browser.close();
   const exit = await stopConsole(consoleRun);
