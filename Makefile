@@ -6,7 +6,7 @@ WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 CTEST := ctest --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps configure build test run run-check console clean package package-check asan tsan tsan-link tsan-configure fuzz bench format format-check tidy
+.PHONY: all deps configure build agent test run run-check console clean package package-check asan tsan tsan-link tsan-configure fuzz bench format format-check tidy
 
 all: build
 
@@ -112,12 +112,16 @@ bench: build
 # The reference server console (unless one runs), a spooler (a private one
 # when none runs), and the agent connected to the console: with its window
 # when there is a display, headless otherwise (tools/run).
-run: build
+run: agent
 	@tools/run $(BUILD)
 
 # make run without a window, until the console lists the agent on both links.
-run-check: build
+run-check: agent
 	@tools/run $(BUILD) --check
+
+# The agent's two executables alone (make run needs no tests built).
+agent: configure
+	@cmake --build $(BUILD) --target quorvin quorvin-headless
 
 # The console alone, in the foreground (console/README.md).
 console: deps
