@@ -150,7 +150,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
         if (file.get() != INVALID_HANDLE_VALUE) break;
         const DWORD err = GetLastError();
         if (err != ERROR_SHARING_VIOLATION && err != ERROR_ACCESS_DENIED) return false;
-        Sleep(static_cast<DWORD>(attempt + 1));
+        Sleep(static_cast<DWORD>(attempt) + 1);
     }
     if (file.get() == INVALID_HANDLE_VALUE) return false;
     char buf[64 * 1024];

@@ -90,7 +90,7 @@ bool ReplacingFile::Commit() {
         }
         err = GetLastError();
         if (err != ERROR_ACCESS_DENIED && err != ERROR_SHARING_VIOLATION) break;
-        Sleep(static_cast<DWORD>(5 * (attempt + 1)));
+        Sleep(5 * (static_cast<DWORD>(attempt) + 1));
     }
     return Fail("rename", static_cast<int>(err));
 }
