@@ -1,19 +1,29 @@
 // A fresh directory for one test, removed with everything in it afterwards.
 #pragma once
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace quorvin::testing {
 
 class TempDir {
 public:
+    // Made like mkdtemp (a random name, created only when new), which
+    // Windows lacks.
     TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "quorvin-test-XXXXXX").string();
-        if (mkdtemp(templ.data()) != nullptr) m_path = templ;
+        std::error_code ec;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && !ec && m_path.empty(); ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "quorvin-test-%08x", static_cast<unsigned>(random()));
+            const std::filesystem::path dir = base / name;
+            if (std::filesystem::create_directory(dir, ec)) m_path = dir.generic_string();
+        }
     }
     ~TempDir() {
         std::error_code ec;

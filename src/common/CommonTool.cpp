@@ -5,8 +5,6 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <system_error>
 
@@ -91,9 +89,8 @@ void CCommonTool::StoreCounter() const {
 std::string CCommonTool::LoadTextFile(const std::string& path) const {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) return {};
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    if (!platform::ReadWholeFile(path, bytes)) return {};
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         return Utf16LeToLocal(std::string_view(bytes).substr(2));

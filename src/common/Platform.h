@@ -26,6 +26,12 @@ bool RandomBytes(std::uint8_t* buf, std::size_t n);
 // Shell-style wildcard match of one file name ("*", "?", "[...]").
 bool MatchesPattern(const std::string& pattern, const std::string& name);
 
+// The whole file at path; false (bytes empty) when it cannot be opened or
+// read. A file another process replaces at that moment is read whole, old
+// or new (Windows: the read shares the file with the replacer and waits
+// out a replacement in progress).
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
 // Replaces the file at path with exactly these bytes, all or nothing and
 // durably (a ReplacingFile): a reader never sees a half-written file,
 // concurrent writers never tear it, a power cut leaves the old file or the

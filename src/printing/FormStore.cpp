@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "common/Json.h"
@@ -59,8 +57,8 @@ CFormStore::CFormStore(std::string path) : m_strPath(std::move(path)), m_lock(Lo
 // that do not read back as a sound form are skipped.
 std::vector<PaperForm> CFormStore::Load() const {
     std::vector<PaperForm> forms;
-    std::ifstream in(m_strPath, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    platform::ReadWholeFile(m_strPath, text);  // missing or unreadable: no forms
     JsonPtr root = ParseJson(text);
     const cJSON* list = root ? cJSON_GetObjectItemCaseSensitive(root.get(), "forms") : nullptr;
     const cJSON* item = nullptr;

@@ -7,9 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include "common/Log.h"
-#include "common/ReplacingFile.h"
+#include <fstream>
+#include <iterator>
 
 namespace quorvin::platform {
 
@@ -45,15 +44,16 @@ bool RandomBytes(std::uint8_t* buf, std::size_t n) {
     return true;
 }
 
-bool MatchesPattern(const std::string& pattern, const std::string& name) {
-    return fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
 }
 
-bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
-    ReplacingFile file(path);
-    if (file.Write(data, size) && file.Commit()) return true;
-    LogFailure("file", file.Error());
-    return false;
+bool MatchesPattern(const std::string& pattern, const std::string& name) {
+    return fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
 }
 
 }  // namespace quorvin::platform
