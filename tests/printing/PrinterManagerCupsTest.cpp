@@ -37,7 +37,8 @@ TEST_F(PrinterListing, ListsEveryQueueWithNamesEscapedAndConverted) {
 
 TEST_F(PrinterListing, SchedulerWithoutQueuesListsNothing) {
     TempDir empty;
-    ASSERT_EQ(Run(ShellQuote(s_cups.script) + " start " + ShellQuote(empty / "cups") + " --empty"), 0);
+    std::string said;
+    ASSERT_EQ(Run(ShellQuote(s_cups.script) + " start " + ShellQuote(empty / "cups") + " --empty", &said), 0) << said;
     auto values = ReadEnvFile(empty / "cups/env");
     std::string listing, def, defPaper, jobs;
     WithCupsServer(values["CUPS_SERVER"], [&] {
