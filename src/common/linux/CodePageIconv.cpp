@@ -7,24 +7,15 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 #include "common/CodePage.h"
+#include "common/CodePageChoice.h"
 #include "common/Utf8.h"
 
 namespace quorvin {
 namespace {
 
-std::mutex g_mutex;
-std::string g_override;
-
-bool IsUtf8Name(const std::string& name) {
-    std::string n;
-    for (char c : name) {
-        if (c != '-' && c != '_') n.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    }
-    return n == "UTF8";
-}
+bool IsUtf8Name(const std::string& name) { return NormalisedCodePageName(name) == "UTF8"; }
 
 std::string LocaleCodeset() {
     const char* cs = nl_langinfo(CODESET);
@@ -32,11 +23,6 @@ std::string LocaleCodeset() {
     // The C/POSIX locale reports plain ASCII; treat it as UTF-8.
     if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "646") return "UTF-8";
     return name;
-}
-
-std::string_view UpToZero(std::string_view text) {
-    const std::size_t z = text.find('\0');
-    return z == std::string_view::npos ? text : text.substr(0, z);
 }
 
 struct IconvCloser {
@@ -86,16 +72,9 @@ std::string Convert(const std::string& to, const std::string& from, std::string_
 
 }  // namespace
 
-void SetLocalCodePage(const std::string& name) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_override = name;
-}
-
 std::string GetLocalCodePage() {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (!g_override.empty()) return g_override;
-    }
+    std::string chosen = CodePageOverride();
+    if (!chosen.empty()) return chosen;
     return LocaleCodeset();
 }
 

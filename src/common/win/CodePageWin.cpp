@@ -6,25 +6,14 @@
 #include <windows.h>
 
 #include <cctype>
-#include <mutex>
 #include <string>
 
 #include "common/CodePage.h"
+#include "common/CodePageChoice.h"
 #include "common/Utf8.h"
 
 namespace quorvin {
 namespace {
-
-std::mutex g_mutex;
-std::string g_override;
-
-std::string Normalised(const std::string& name) {
-    std::string n;
-    for (char c : name) {
-        if (c != '-' && c != '_') n.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    }
-    return n;
-}
 
 // A code page name as iconv spells it ("GBK", "UTF-8", "CP1252") or a
 // number; 0 when the system has no such code page.
@@ -35,7 +24,7 @@ UINT CodePageNumber(const std::string& name) {
     };
     static constexpr Named kNames[] = {{"UTF8", CP_UTF8}, {"GBK", 936},  {"GB2312", 936}, {"BIG5", 950},
                                        {"SHIFTJIS", 932}, {"SJIS", 932}, {"UHC", 949},    {"ASCII", 20127}};
-    const std::string n = Normalised(name);
+    const std::string n = NormalisedCodePageName(name);
     for (const Named& entry : kNames) {
         if (n == entry.name) return entry.number;
     }
@@ -52,13 +41,8 @@ std::string CodePageName(UINT number) {
 }
 
 UINT LocalCodePage() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_override.empty() ? GetACP() : CodePageNumber(g_override);
-}
-
-std::string_view UpToZero(std::string_view text) {
-    const std::size_t z = text.find('\0');
-    return z == std::string_view::npos ? text : text.substr(0, z);
+    const std::string chosen = CodePageOverride();
+    return chosen.empty() ? GetACP() : CodePageNumber(chosen);
 }
 
 // One character of code page cp to UTF-16; false when the bytes are not one.
@@ -85,16 +69,9 @@ bool Encode(UINT cp, const std::wstring& units, std::string& out) {
 
 }  // namespace
 
-void SetLocalCodePage(const std::string& name) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_override = name;
-}
-
 std::string GetLocalCodePage() {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (!g_override.empty()) return g_override;
-    }
+    std::string chosen = CodePageOverride();
+    if (!chosen.empty()) return chosen;
     return CodePageName(GetACP());
 }
 
