@@ -3,55 +3,36 @@
 // lone 0xFF is a heartbeat). Every wait is bounded.
 #pragma once
 
-#include <arpa/inet.h>
+#ifdef __linux__
 #include <linux/filter.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "fixtures/TestSocket.h"
+
 namespace quorvin::testing {
 
 class LoopbackServer {
 public:
     // port 0: any free port.
-    explicit LoopbackServer(std::uint16_t port = 0) {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in sin{};
-        sin.sin_family = AF_INET;
-        sin.sin_port = htons(port);
-        sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || ::listen(m_listen, 16) != 0) {
-            ::close(m_listen);
-            m_listen = -1;
-            return;
-        }
-        socklen_t len = sizeof sin;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&sin), &len);
-        m_port = ntohs(sin.sin_port);
-    }
+    explicit LoopbackServer(std::uint16_t port = 0) { m_listen = net::Listen(port, 16, m_port); }
     ~LoopbackServer() {
         CloseClient();
-        if (m_listen >= 0) ::close(m_listen);
+        CloseListener();
     }
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    bool Listening() const { return m_listen >= 0; }
+    bool Listening() const { return m_listen != net::kNoFd; }
     // A slow peer: a small receive window for the next accepted connection
     // and a pause after every chunk read.
     void ReadSlowly(int receiveBufferBytes, int pauseMs) {
-        ::setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+        net::SetOption(m_listen, SOL_SOCKET, SO_RCVBUF, receiveBufferBytes);
         m_pauseMs = pauseMs;
     }
     std::uint16_t Port() const { return m_port; }
@@ -59,34 +40,19 @@ public:
     // Accepts the next connection (closing a previous one).
     bool Accept(int timeoutMs = 5000) {
         CloseClient();
-        pollfd p{m_listen, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return false;
-        m_client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (m_client < 0) return false;
-        const int one = 1;
-        ::setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (!net::WaitReadable(m_listen, timeoutMs)) return false;
+        m_client = net::Accept(m_listen);
+        if (m_client == net::kNoFd) return false;
         m_buffer.clear();
         m_heartbeats = 0;
         return true;
     }
     // True when another connection is waiting within timeoutMs.
     bool ConnectionPending(int timeoutMs) {
-        pollfd p{m_listen, POLLIN, 0};
-        return ::poll(&p, 1, timeoutMs) > 0;
+        return net::WaitReadable(m_listen, timeoutMs);
     }
 
-    bool Send(const std::string& bytes) {
-        std::size_t off = 0;
-        while (off < bytes.size()) {
-            const ssize_t n = ::send(m_client, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-            if (n <= 0) {
-                if (n < 0 && errno == EINTR) continue;
-                return false;
-            }
-            off += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
+    bool Send(const std::string& bytes) { return net::SendAll(m_client, bytes.data(), bytes.size()); }
     bool SendMessage(const std::string& text) { return Send(text + '\xFE'); }
 
     // The next message (without its delimiter); heartbeat bytes before it
@@ -139,20 +105,25 @@ public:
     // network: from now on the kernel discards every segment of this
     // connection before TCP sees it (a socket filter that keeps nothing), so
     // nothing the agent sends is acknowledged and no FIN or reset comes.
+    // Linux only: false elsewhere.
     bool Vanish() {
+#ifdef __linux__
         sock_filter dropAll{BPF_RET | BPF_K, 0, 0, 0};
         sock_fprog program{1, &dropAll};
         return m_client >= 0 && ::setsockopt(m_client, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+#else
+        return false;
+#endif
     }
 
     void CloseClient() {
-        if (m_client >= 0) ::close(m_client);
-        m_client = -1;
+        net::Close(m_client);
+        m_client = net::kNoFd;
         m_peerClosed = false;
     }
     void CloseListener() {
-        if (m_listen >= 0) ::close(m_listen);
-        m_listen = -1;
+        net::Close(m_listen);
+        m_listen = net::kNoFd;
     }
 
 private:
@@ -164,25 +135,24 @@ private:
         }
     }
     bool Fill(std::chrono::steady_clock::time_point deadline) {
-        if (m_client < 0) return false;
+        if (m_client == net::kNoFd) return false;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) return false;
-        pollfd p{m_client, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+        if (!net::WaitReadable(m_client, static_cast<int>(left))) return false;
         char chunk[65536];
-        const ssize_t n = ::recv(m_client, chunk, sizeof chunk, 0);
+        const long n = net::Receive(m_client, chunk, sizeof chunk);
         if (n <= 0) {
             m_peerClosed = true;
             return false;
         }
         m_buffer.append(chunk, static_cast<std::size_t>(n));
-        if (m_pauseMs > 0) ::poll(nullptr, 0, m_pauseMs);
+        if (m_pauseMs > 0) net::Pause(m_pauseMs);
         return true;
     }
 
-    int m_listen = -1;
-    int m_client = -1;
+    net::Fd m_listen = net::kNoFd;
+    net::Fd m_client = net::kNoFd;
     std::uint16_t m_port = 0;
     std::string m_buffer;
     int m_heartbeats = 0;
