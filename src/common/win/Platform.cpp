@@ -115,9 +115,13 @@ bool IsWritableFolder(const std::string& path) {
 
 std::string RunInstead(const std::string& path, char** argv) {
     // Windows cannot replace a process: run the program with this one's
-    // console and handles, wait for it and end with its exit code.
+    // console and handles, wait for it and end with its exit code. A
+    // program named without an extension is its .exe, as on a command line.
+    std::string program = path;
+    const std::size_t name = program.find_last_of("/\\");
+    if (program.find('.', name == std::string::npos ? 0 : name) == std::string::npos) program += ".exe";
     std::string line;
-    AppendQuoted(line, path);
+    AppendQuoted(line, program);
     for (char** arg = argv + (argv[0] ? 1 : 0); *arg != nullptr; ++arg) {
         line.push_back(' ');
         AppendQuoted(line, *arg);
@@ -125,7 +129,7 @@ std::string RunInstead(const std::string& path, char** argv) {
     STARTUPINFOA start{};
     start.cb = sizeof start;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info))
+    if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info))
         return SystemErrorText(GetLastError());
     const Handle process(info.hProcess);
     CloseHandle(info.hThread);
