@@ -6,7 +6,7 @@ WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 CTEST := ctest --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps configure build agent test run run-check console clean package package-check asan tsan tsan-link tsan-configure fuzz bench format format-check tidy windows windows-configure test-windows
+.PHONY: all deps configure build agent test run run-check console clean package package-check asan tsan tsan-link tsan-configure fuzz bench bench-windows format format-check tidy windows windows-configure test-windows
 
 all: build
 
@@ -58,7 +58,7 @@ WIN_BUILD := $(BUILD)-windows
 windows-configure:
 	@tools/install-deps --windows
 	@cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake \
-	  -DQUORVIN_WERROR=$(WERROR) -DQUORVIN_GUI=OFF -DQUORVIN_BENCH=OFF >/dev/null
+	  -DQUORVIN_WERROR=$(WERROR) -DQUORVIN_GUI=OFF >/dev/null
 
 windows: windows-configure
 	@cmake --build $(WIN_BUILD)
@@ -68,6 +68,13 @@ windows: windows-configure
 test-windows: windows
 	cd $(WIN_BUILD) && $(CTEST)
 	cd $(WIN_BUILD) && QUORVIN_WINE_LOCALE=zh_CN.UTF-8 $(CTEST)
+
+# The TCP link's round trips under wine against the same echo peer as on
+# Linux (bench/link/LinkBench.cpp), with Google Benchmark built from
+# Debian's sources.
+bench-windows: windows
+	@cmake --build $(WIN_BUILD) --target bench_link
+	cd $(WIN_BUILD) && $(CURDIR)/cmake/wine-run $(CURDIR)/$(WIN_BUILD)/wine-prefix ./bench_link.exe
 
 # The libFuzzer targets (clang, with ASan and UBSan), each for FUZZ_SECONDS
 # on a copy of its seed corpus in the build folder; any finding fails: the

@@ -26,3 +26,22 @@ if(BUILD_TESTING)
     target_compile_options(${lib} PRIVATE -w)
   endforeach()
 endif()
+
+# Google Benchmark, for the benchmarks run under wine: Debian's source
+# package, built only when a benchmark is (make bench-windows).
+if(QUORVIN_BENCH)
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/tools/fetch-deb-source benchmark ${QUORVIN_DEPS_DIR}
+    RESULT_VARIABLE fetch_rc)
+  if(NOT fetch_rc EQUAL 0)
+    message(FATAL_ERROR "Google Benchmark's sources could not be fetched (tools/install-deps --windows)")
+  endif()
+  foreach(option BENCHMARK_ENABLE_TESTING BENCHMARK_ENABLE_GTEST_TESTS BENCHMARK_ENABLE_INSTALL
+                 BENCHMARK_ENABLE_WERROR BENCHMARK_INSTALL_DOCS)
+    set(${option} OFF CACHE BOOL "" FORCE)
+  endforeach()
+  # Debian's patches drop the version taken from git; its build then wants
+  # one given.
+  set(GIT_VERSION "0.0.0")
+  add_subdirectory(${QUORVIN_DEPS_DIR}/benchmark ${CMAKE_BINARY_DIR}/benchmark EXCLUDE_FROM_ALL)
+  target_compile_options(benchmark PRIVATE -w)
+endif()
