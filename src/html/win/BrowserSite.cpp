@@ -115,9 +115,9 @@ HRESULT BrowserSite::ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) {
 
 HRESULT BrowserSite::GetHostInfo(DOCHOSTUIINFO* info) {
     if (info == nullptr) return E_POINTER;
-    // Flat, themed, sized for the screen's DPI, no autocomplete history.
-    info->dwFlags = DOCHOSTUIFLAG_NO3DBORDER | DOCHOSTUIFLAG_THEME | DOCHOSTUIFLAG_DPI_AWARE |
-                    DOCHOSTUIFLAG_ENABLE_REDIRECT_NOTIFICATION | DOCHOSTUIFLAG_DISABLE_SCRIPT_INACTIVE;
+    // Flat (no inner or outer 3-D border) and themed, as the agent's
+    // window always was.
+    info->dwFlags = DOCHOSTUIFLAG_NO3DBORDER | DOCHOSTUIFLAG_THEME | DOCHOSTUIFLAG_NO3DOUTERBORDER;
     info->dwDoubleClick = DOCHOSTUIDBLCLK_DEFAULT;
     return S_OK;
 }
@@ -166,20 +166,11 @@ HRESULT BrowserSite::FilterDataObject(IDataObject*, IDataObject** out) {
 }
 
 bool IsBrowserCommandKey(const MSG& msg) {
-    if (msg.message != WM_KEYDOWN && msg.message != WM_SYSKEYDOWN) return false;
+    if (msg.message != WM_KEYDOWN) return false;
     const WPARAM key = msg.wParam;
     if (key == VK_F5 || key == VK_ESCAPE) return true;
     const bool ctrl = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
-    if (!ctrl) return false;
-    switch (key) {
-        case 'R':
-        case 'N':
-        case 'F':
-        case 'P':
-        case 'O':
-        case 'L': return true;
-        default: return false;
-    }
+    return ctrl && (key == 'N' || key == 'F');
 }
 
 }  // namespace quorvin::win

@@ -2,7 +2,7 @@
 // COM object with the site interfaces the control asks its host for: the
 // client site, the in-place site and frame (it fills the window's client
 // area, with no menus or toolbars), and the UI handler that gives the page
-// its window.external and keeps browser chrome (context menu, refresh,
+// its window.external and keeps browser chrome (context menu, reload,
 // new-window and find keys) away from it.
 #pragma once
 
@@ -96,10 +96,8 @@ private:
     ComPtr<IOleInPlaceActiveObject> m_active;
 };
 
-// True for the keys the page must not see as browser commands: F5, Esc
-// (stop loading) and
-// Ctrl+R (reload), Ctrl+N (new window), Ctrl+F (find), Ctrl+P (the
-// browser's own print), Ctrl+O and Ctrl+L (open an address).
+// True for the keys the page must not see as browser commands: F5
+// (reload), Esc (stop), Ctrl+N (new window) and Ctrl+F (find).
 bool IsBrowserCommandKey(const MSG& msg);
 
 }  // namespace quorvin::win

@@ -170,6 +170,8 @@ bool WinPageHost::OpenWindow() {
 void WinPageHost::DropWindow() {
     m_calls.Reset("the window has closed");
     if (m_external) m_external->Detach();
+    if (m_cancelButton) m_cancelButton->Detach();
+    m_cancelButton.Reset();
     m_view.reset();
     m_frame.reset();
     m_external.Reset();
@@ -336,6 +338,14 @@ void WinPageHost::Deliver(const NoticeQueue::Notice& notice) {
 void WinPageHost::OnLoadFinished() {
     if (!m_view) return;
     m_pageReady = true;
+    // Each new document gets its BtnCancel watched; the old one's watcher
+    // goes with it.
+    if (m_cancelButton) m_cancelButton->Detach();
+    m_cancelButton.Reset();
+    if (ComPtr<IDispatch> document = m_view->Document()) {
+        m_cancelButton = ComPtr<CancelButton>::Adopt(
+            CancelButton::Watch(document.Get(), [this] { EndDialog(CHtmlBaseDlg::IDCANCEL); }));
+    }
     if (m_dlg.OnDocumentComplete()) {
         if (ComPtr<IDispatch> document = m_view->Document()) {
             const std::wstring param = LocalToWide(m_dlg.m_strPageParam);

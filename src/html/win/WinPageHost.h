@@ -25,6 +25,7 @@
 #include "html/PageHost.h"
 #include "html/WindowEnd.h"
 #include "html/win/BrowserView.h"
+#include "html/win/CancelButton.h"
 #include "html/win/ComPtr.h"
 #include "html/win/ExternalObject.h"
 #include "html/win/PageFrame.h"
@@ -94,6 +95,7 @@ private:
     WindowEnd m_end;
     std::atomic<std::thread::id> m_windowThread{};
     ComPtr<ExternalObject> m_external;
+    ComPtr<CancelButton> m_cancelButton;  // watches the shown document
     std::unique_ptr<PageFrame> m_frame;
     std::unique_ptr<BrowserView> m_view;
     bool m_quit = false;                              // the modal loop ends
