@@ -52,17 +52,34 @@ bool FilterKeys(MSG& msg) {
     return false;
 }
 
-// A request the page's call waits in, answered on the window thread.
-struct CallWait {
+}  // namespace
+
+// What the page's call waits for: its result or error, as the answer's JSON,
+// or why it was refused.
+struct WinPageHost::CallWait {
     bool answered = false;
     bool refused = false;
-    std::string text;  // the answer's JSON, or why it was refused
+    std::string text;
 };
 
+namespace {
+
+// The request a page's call waits in. A notice that comes meanwhile is
+// handed on at once (the page may be blocked under a command that waits for
+// that very notice); only the call's own answer ends the wait.
 class WaitingRequest : public PageCalls::Request {
 public:
-    explicit WaitingRequest(std::shared_ptr<CallWait> wait) : m_wait(std::move(wait)) {}
+    using NoticeFn = std::function<void(std::uint64_t seq, std::string text)>;
+    WaitingRequest(std::shared_ptr<WinPageHost::CallWait> wait, NoticeFn onNotice)
+        : m_wait(std::move(wait)), m_onNotice(std::move(onNotice)) {}
     void Answer(const std::string& json) override {
+        JsonPtr answer = ParseJson(json);
+        if (GetJsonString(answer.get(), "k") == "n") {
+            const cJSON* seq = GetJsonMember(answer.get(), "s");
+            m_onNotice(seq != nullptr && cJSON_IsNumber(seq) ? static_cast<std::uint64_t>(seq->valuedouble) : 0,
+                       GetJsonString(answer.get(), "x"));
+            return;
+        }
         m_wait->answered = true;
         m_wait->text = json;
     }
@@ -73,7 +90,8 @@ public:
     }
 
 private:
-    std::shared_ptr<CallWait> m_wait;
+    std::shared_ptr<WinPageHost::CallWait> m_wait;
+    NoticeFn m_onNotice;
 };
 
 std::string AddressUtf8(const std::string& localAddress) {
@@ -247,9 +265,9 @@ void WinPageHost::NotifyPage(const std::string& text) {
     shared->queue.WaitHandedOver(seq);
 }
 
-void WinPageHost::PostGuarded(std::function<void(WinPageHost&)> fn) {
+bool WinPageHost::PostGuarded(std::function<void(WinPageHost&)> fn) {
     std::weak_ptr<Shared> weak = m_shared;
-    m_shared->tasks.Post([weak, fn = std::move(fn)] {
+    return m_shared->tasks.Post([weak, fn = std::move(fn)] {
         if (WinPageHost* host = Alive(weak)) fn(*host);
     });
 }
@@ -276,28 +294,32 @@ bool WinPageHost::ShownDocumentAllowed() const {
     return m_policy.AddressAllowed(WideToUtf8(CanonicalUri(m_view->LocationUrl())));
 }
 
+std::unique_ptr<PageCalls::Request> WinPageHost::WaitFor(std::shared_ptr<CallWait> wait) {
+    return std::make_unique<WaitingRequest>(wait, [this, wait](std::uint64_t seq, std::string text) {
+        // OnDlgNotify has it from inside the call at the next message (also
+        // in a loop a command runs), then the call waits again.
+        const bool posted = PostGuarded([wait, seq, text = std::move(text)](WinPageHost& host) {
+            host.HandToPage(seq, text);
+            host.m_calls.Resume(seq, host.WaitFor(wait));
+        });
+        if (!posted) {
+            wait->answered = true;
+            wait->refused = true;
+            wait->text = "the window has closed";
+        }
+    });
+}
+
 CallAnswer WinPageHost::OnPageCall(CallArgs args) {
     if (!ShownDocumentAllowed()) return {{}, "this document may not call the agent"};
     auto wait = std::make_shared<CallWait>();
-    m_calls.Call(std::make_unique<WaitingRequest>(wait), std::move(args));
-    // Bounded by the notices the page can be handed meanwhile: each round
-    // either answers the call or hands one notice over.
-    for (;;) {
-        if (!PumpUntil([&wait] { return wait->answered; }, FilterKeys)) return {{}, "the program is ending"};
-        if (wait->refused) return {{}, wait->text};
-        JsonPtr answer = ParseJson(wait->text);
-        const std::string kind = GetJsonString(answer.get(), "k");
-        const std::string text = GetJsonString(answer.get(), "x");
-        if (kind == "r") return {text, {}};
-        if (kind != "n") return {{}, text.empty() ? "the call failed" : text};
-        // A notice that came while the page waited: OnDlgNotify has it from
-        // inside the call, then the call waits again.
-        const cJSON* seqItem = GetJsonMember(answer.get(), "s");
-        const std::uint64_t seq = seqItem != nullptr ? static_cast<std::uint64_t>(seqItem->valuedouble) : 0;
-        HandToPage(seq, text);
-        wait = std::make_shared<CallWait>();
-        m_calls.Resume(seq, std::make_unique<WaitingRequest>(wait));
-    }
+    m_calls.Call(WaitFor(wait), std::move(args));
+    if (!PumpUntil([&wait] { return wait->answered; }, FilterKeys)) return {{}, "the program is ending"};
+    if (wait->refused) return {{}, wait->text};
+    JsonPtr answer = ParseJson(wait->text);
+    const std::string text = GetJsonString(answer.get(), "x");
+    if (GetJsonString(answer.get(), "k") == "r") return {text, {}};
+    return {{}, text.empty() ? "the call failed" : text};
 }
 
 void WinPageHost::HandToPage(std::uint64_t seq, const std::string& utf8) {

@@ -40,6 +40,7 @@ namespace quorvin::win {
 
 class WinPageHost : public PageHost, private PageCalls::Window {
 public:
+    struct CallWait;
     explicit WinPageHost(CHtmlBaseDlg& dlg);
     ~WinPageHost() override;
 
@@ -71,8 +72,9 @@ private:
     };
 
     static WinPageHost* Alive(const std::weak_ptr<Shared>& weak);
-    // Runs fn on the window thread while the host still exists.
-    void PostGuarded(std::function<void(WinPageHost&)> fn);
+    // Runs fn on the window thread while the host still exists; false when
+    // the thread's window no longer takes work.
+    bool PostGuarded(std::function<void(WinPageHost&)> fn);
 
     // PageCalls::Window
     void StartCommand(std::uint64_t id, CallArgs args) override;
@@ -80,6 +82,7 @@ private:
     bool CallEnded() override;
 
     CallAnswer OnPageCall(CallArgs args);
+    std::unique_ptr<PageCalls::Request> WaitFor(std::shared_ptr<CallWait> wait);
     void HandToPage(std::uint64_t seq, const std::string& utf8);
     bool ShownDocumentAllowed() const;
     bool OpenWindow();
