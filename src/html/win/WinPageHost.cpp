@@ -14,6 +14,7 @@
 #include "html/win/MessagePump.h"
 #include "html/win/MonitorArea.h"
 #include "html/win/PageDocument.h"
+#include "html/win/SyncCall.h"
 #include "html/win/WideText.h"
 
 namespace quorvin {
@@ -51,48 +52,6 @@ bool FilterKeys(MSG& msg) {
     }
     return false;
 }
-
-}  // namespace
-
-// What the page's call waits for: its result or error, as the answer's JSON,
-// or why it was refused.
-struct WinPageHost::CallWait {
-    bool answered = false;
-    bool refused = false;
-    std::string text;
-};
-
-namespace {
-
-// The request a page's call waits in. A notice that comes meanwhile is
-// handed on at once (the page may be blocked under a command that waits for
-// that very notice); only the call's own answer ends the wait.
-class WaitingRequest : public PageCalls::Request {
-public:
-    using NoticeFn = std::function<void(std::uint64_t seq, std::string text)>;
-    WaitingRequest(std::shared_ptr<WinPageHost::CallWait> wait, NoticeFn onNotice)
-        : m_wait(std::move(wait)), m_onNotice(std::move(onNotice)) {}
-    void Answer(const std::string& json) override {
-        JsonPtr answer = ParseJson(json);
-        if (GetJsonString(answer.get(), "k") == "n") {
-            const cJSON* seq = GetJsonMember(answer.get(), "s");
-            m_onNotice(seq != nullptr && cJSON_IsNumber(seq) ? static_cast<std::uint64_t>(seq->valuedouble) : 0,
-                       GetJsonString(answer.get(), "x"));
-            return;
-        }
-        m_wait->answered = true;
-        m_wait->text = json;
-    }
-    void Refuse(const std::string& why) override {
-        m_wait->answered = true;
-        m_wait->refused = true;
-        m_wait->text = why;
-    }
-
-private:
-    std::shared_ptr<WinPageHost::CallWait> m_wait;
-    NoticeFn m_onNotice;
-};
 
 std::string AddressUtf8(const std::string& localAddress) {
     return WideToUtf8(CanonicalUri(ToBrowserUri(LocalToWide(localAddress))));
@@ -294,32 +253,14 @@ bool WinPageHost::ShownDocumentAllowed() const {
     return m_policy.AddressAllowed(WideToUtf8(CanonicalUri(m_view->LocationUrl())));
 }
 
-std::unique_ptr<PageCalls::Request> WinPageHost::WaitFor(std::shared_ptr<CallWait> wait) {
-    return std::make_unique<WaitingRequest>(wait, [this, wait](std::uint64_t seq, std::string text) {
-        // OnDlgNotify has it from inside the call at the next message (also
-        // in a loop a command runs), then the call waits again.
-        const bool posted = PostGuarded([wait, seq, text = std::move(text)](WinPageHost& host) {
-            host.HandToPage(seq, text);
-            host.m_calls.Resume(seq, host.WaitFor(wait));
-        });
-        if (!posted) {
-            wait->answered = true;
-            wait->refused = true;
-            wait->text = "the window has closed";
-        }
-    });
-}
-
 CallAnswer WinPageHost::OnPageCall(CallArgs args) {
     if (!ShownDocumentAllowed()) return {{}, "this document may not call the agent"};
-    auto wait = std::make_shared<CallWait>();
-    m_calls.Call(WaitFor(wait), std::move(args));
-    if (!PumpUntil([&wait] { return wait->answered; }, FilterKeys)) return {{}, "the program is ending"};
-    if (wait->refused) return {{}, wait->text};
-    JsonPtr answer = ParseJson(wait->text);
-    const std::string text = GetJsonString(answer.get(), "x");
-    if (GetJsonString(answer.get(), "k") == "r") return {text, {}};
-    return {{}, text.empty() ? "the call failed" : text};
+    SyncCallHooks hooks;
+    // The host outlives the call (its dialog is below it on the stack);
+    // work posted for it runs only while it exists.
+    hooks.post = [this](std::function<void()> fn) { return PostGuarded([fn = std::move(fn)](WinPageHost&) { fn(); }); };
+    hooks.handToPage = [this](std::uint64_t seq, const std::string& text) { HandToPage(seq, text); };
+    return RunSyncCall(m_calls, std::move(args), hooks, FilterKeys);
 }
 
 void WinPageHost::HandToPage(std::uint64_t seq, const std::string& utf8) {

@@ -40,7 +40,6 @@ namespace quorvin::win {
 
 class WinPageHost : public PageHost, private PageCalls::Window {
 public:
-    struct CallWait;
     explicit WinPageHost(CHtmlBaseDlg& dlg);
     ~WinPageHost() override;
 
@@ -82,7 +81,6 @@ private:
     bool CallEnded() override;
 
     CallAnswer OnPageCall(CallArgs args);
-    std::unique_ptr<PageCalls::Request> WaitFor(std::shared_ptr<CallWait> wait);
     void HandToPage(std::uint64_t seq, const std::string& utf8);
     bool ShownDocumentAllowed() const;
     bool OpenWindow();
