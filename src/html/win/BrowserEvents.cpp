@@ -95,8 +95,6 @@ HRESULT BrowserEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
             break;
         }
         case DISPID_NEWWINDOW2:  // (ppDisp, Cancel)
-            SetCancel(Arg(params, 1), true);
-            break;
         case DISPID_NEWWINDOW3:  // (ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl)
             SetCancel(Arg(params, 1), true);
             break;

@@ -18,15 +18,12 @@ bool ArgumentText(const VARIANT& arg, std::string& out) {
     VARIANT value;
     VariantInit(&value);
     if (FAILED(VariantCopyInd(&value, const_cast<VARIANT*>(&arg)))) return false;  // only read
+    const bool absent =
+        value.vt == VT_EMPTY || value.vt == VT_NULL || (value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND);
     bool ok = true;
-    if (value.vt == VT_EMPTY || value.vt == VT_NULL || (value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND)) {
-        // nothing given
-    } else if (value.vt == VT_BSTR) {
-        out = WideToUtf8(BstrText(value.bstrVal));
-    } else if (SUCCEEDED(VariantChangeType(&value, &value, VARIANT_ALPHABOOL, VT_BSTR))) {
-        out = WideToUtf8(BstrText(value.bstrVal));
-    } else {
-        ok = false;
+    if (!absent) {
+        ok = value.vt == VT_BSTR || SUCCEEDED(VariantChangeType(&value, &value, VARIANT_ALPHABOOL, VT_BSTR));
+        if (ok) out = WideToUtf8(BstrText(value.bstrVal));
     }
     VariantClear(&value);
     return ok;
