@@ -5,7 +5,9 @@
 namespace quorvin::win {
 
 bool ConfirmBox::Ask(const std::string& question, bool noIsDefault) {
-    const UINT type = MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | (noIsDefault ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
+    // System-modal: it stays above every window until answered.
+    const UINT type =
+        MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL | MB_SETFOREGROUND | (noIsDefault ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
     const int answer = MessageBoxW(m_owner ? m_owner() : nullptr, LocalToWide(question).c_str(),
                                    Utf8ToWide("系统提示信息").c_str(), type);
     // Only an explicit No keeps the window; a box that could not be shown

@@ -1,5 +1,6 @@
 // The yes/no box of the close confirmation: a message box titled
-// "系统提示信息" with a question icon, modal over the asking window.
+// "系统提示信息" with a question icon, system-modal, owned by the asking
+// window.
 #pragma once
 
 #include <windows.h>
