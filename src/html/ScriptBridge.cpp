@@ -4,8 +4,6 @@
 #include <strings.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -149,10 +147,8 @@ std::string CScriptBridge::FileExist(const std::string& pattern) const {
 std::string CScriptBridge::CopyFile(const std::string& from, const std::string& to) const {
     std::error_code ec;
     if (!fs::is_regular_file(from, ec)) return "error";
-    std::ifstream in(from, std::ios::binary);
-    if (!in) return "error";
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return "error";
+    std::string bytes;
+    if (!platform::ReadWholeFile(from, bytes)) return "error";
     // All or nothing: the destination never holds half a copy.
     return m_owner.Tool().SaveBufferToFile(to, bytes.data(), bytes.size()) ? "success" : "error";
 }

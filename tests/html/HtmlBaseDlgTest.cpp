@@ -158,7 +158,9 @@ TEST_F(HtmlBaseDlgTest, CloseAsksOnMainPagesAndEmptiesTemp) {
     prompt.answer = false;
     EXPECT_FALSE(dlg.OnSysClose());
     ASSERT_EQ(prompt.questions.size(), 1u);
-    EXPECT_EQ(LocalToUtf8(prompt.questions[0]), "您确定要退出系统吗？");
+    // In the local code page, as far as it can hold it (a Western Windows
+    // code page cannot).
+    EXPECT_EQ(prompt.questions[0], Utf8ToLocal("您确定要退出系统吗？"));
     EXPECT_TRUE(prompt.noDefault);
     EXPECT_TRUE(std::filesystem::exists(dir / "temp/a.jpg"));
 
