@@ -202,6 +202,50 @@ TEST(WinPapers, CustomMediaNames) {
         EXPECT_FALSE(ParseCustomMedia(bad)) << bad;
 }
 
+TEST(WinSubmittedJobs, JobsThatLeftTheQueueCompletedUnlessSeenFailing) {
+    SubmittedJobs jobs;
+    jobs.Submitted("PDF", 5, "C:\\a.png");
+    jobs.Submitted("PDF", 6, "b.png");
+    jobs.Submitted("Other", 7, "c.png");
+    SpoolJob job;
+    ASSERT_TRUE(jobs.Departed("pdf", 5, job));  // printer names ignore case
+    EXPECT_EQ(job.state, 9);
+    EXPECT_EQ(job.name, "C:\\a.png");
+    EXPECT_FALSE(jobs.Departed("PDF", 7, job));  // another printer's
+    EXPECT_FALSE(jobs.Departed("PDF", 99, job));  // never submitted here
+
+    // Seen cancelled or aborted before it left: it stays failed.
+    SpoolJob seen;
+    seen.id = 6;
+    seen.name = "b.png";
+    JobStateFromStatus(job_status::kDeleting, seen.state, seen.reasons);
+    jobs.Seen("PDF", seen);
+    ASSERT_TRUE(jobs.Departed("PDF", 6, job));
+    EXPECT_EQ(job.state, 7);
+    // Seen printing: completed once gone, with every page printed.
+    seen.state = 5;
+    seen.impressions = 3;
+    jobs.Seen("PDF", seen);
+    ASSERT_TRUE(jobs.Departed("PDF", 6, job));
+    EXPECT_EQ(job.state, 9);
+    EXPECT_EQ(job.impressionsCompleted, 3);
+
+    // Those still queued are not reported as gone.
+    std::vector<SpoolJob> gone = jobs.DepartedBesides("PDF", {seen});
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].id, 5);
+}
+
+TEST(WinSubmittedJobs, OnlyTheNewestAreKept) {
+    SubmittedJobs jobs;
+    for (int id = 1; id <= 1100; ++id) jobs.Submitted("PDF", id, "x");
+    SpoolJob job;
+    EXPECT_FALSE(jobs.Departed("PDF", 1, job));
+    EXPECT_FALSE(jobs.Departed("PDF", 76, job));
+    EXPECT_TRUE(jobs.Departed("PDF", 77, job));
+    EXPECT_TRUE(jobs.Departed("PDF", 1100, job));
+}
+
 // A spooler with one printer whose status and jobs come from Windows bits.
 class FakeWinSpooler : public Spooler {
 public:

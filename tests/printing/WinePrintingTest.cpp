@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "TempDir.h"
 #include "TestPng.h"
@@ -110,8 +112,18 @@ TEST_F(WinePrinting, ImagePrintsAsAGdiJob) {
     const std::string png = m_dir / "wine-quad.png";
     WriteBytes(png, QuadrantPng(64, 16, {230, 20, 20, 255}, {0, 0, 0, 0}, {20, 20, 230, 255}, {20, 200, 20, 255}));
     const int job = m_pManager->PrintImageFile("PDF", png);
-    EXPECT_GT(job, 0);
+    ASSERT_GT(job, 0);
     std::printf("printed job %d\n", job);
+    std::fflush(stdout);
+    // Once it has left wine's queue the job reads as completed.
+    JobState state = JobState::Active;
+    for (int i = 0; i < 300 && state == JobState::Active; ++i) {
+        state = m_pManager->GetJobState("PDF", job);
+        if (state == JobState::Active) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(state, JobState::Completed);
+    EXPECT_EQ(m_pManager->GetJobState("EVE", job), JobState::Unknown);
+    EXPECT_EQ(m_pManager->GetJobState("PDF", job + 1000), JobState::Unknown);
 }
 
 }  // namespace

@@ -72,6 +72,13 @@ int ParseTenths(const std::string& text) {
     return whole * 10 + tenth;
 }
 
+std::string Folded(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
 const DriverPaper* PaperWithCode(const std::vector<DriverPaper>& papers, int code) {
     for (const DriverPaper& paper : papers)
         if (paper.code == code) return &paper;
@@ -230,6 +237,56 @@ bool ApplyDefaults(const SpoolDefaults& defaults, const std::vector<DriverPaper>
     }
     devMode = next;
     return true;
+}
+
+void SubmittedJobs::Submitted(const std::string& printer, int jobId, const std::string& documentName) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    SpoolJob job;
+    job.id = jobId;
+    job.name = documentName;
+    m_jobs.push_back({Folded(printer), job});
+    if (m_jobs.size() > kMaxJobs) m_jobs.pop_front();
+}
+
+void SubmittedJobs::Seen(const std::string& printer, const SpoolJob& job) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const std::string key = Folded(printer);
+    for (Entry& entry : m_jobs)
+        if (entry.job.id == job.id && entry.printer == key) entry.job = job;
+}
+
+SpoolJob SubmittedJobs::AsDeparted(SpoolJob job) {
+    if (job.state != 7 && job.state != 8) {
+        job.state = 9;
+        job.reasons.clear();
+        if (job.impressions > 0) job.impressionsCompleted = job.impressions;
+    }
+    return job;
+}
+
+bool SubmittedJobs::Departed(const std::string& printer, int jobId, SpoolJob& job) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const std::string key = Folded(printer);
+    for (const Entry& entry : m_jobs) {
+        if (entry.job.id == jobId && entry.printer == key) {
+            job = AsDeparted(entry.job);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<SpoolJob> SubmittedJobs::DepartedBesides(const std::string& printer, const std::vector<SpoolJob>& queued) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const std::string key = Folded(printer);
+    std::vector<SpoolJob> departed;
+    for (const Entry& entry : m_jobs) {
+        if (entry.printer != key) continue;
+        bool inQueue = false;
+        for (const SpoolJob& job : queued) inQueue = inQueue || job.id == entry.job.id;
+        if (!inQueue) departed.push_back(AsDeparted(entry.job));
+    }
+    return departed;
 }
 
 }  // namespace quorvin::winspool

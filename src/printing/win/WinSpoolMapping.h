@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,5 +89,31 @@ struct CustomSize {
     int length = 0;
 };
 std::optional<CustomSize> ParseCustomMedia(const std::string& media);
+
+// The jobs this process submitted and the last state seen of each.
+// winspool forgets a job once it has printed, so a job of ours that left
+// the queue without having been seen cancelled or aborted has completed.
+// Safe for several threads; the newest 1024 jobs are kept.
+class SubmittedJobs {
+public:
+    void Submitted(const std::string& printer, int jobId, const std::string& documentName);
+    // A look at a job still in the queue.
+    void Seen(const std::string& printer, const SpoolJob& job);
+    // The job as it left the queue (completed unless last seen cancelled or
+    // aborted); false when this process did not submit it.
+    bool Departed(const std::string& printer, int jobId, SpoolJob& job);
+    // Ours on that printer that are not in the list (which left the queue).
+    std::vector<SpoolJob> DepartedBesides(const std::string& printer, const std::vector<SpoolJob>& queued);
+
+private:
+    struct Entry {
+        std::string printer;  // ASCII case folded: winspool names ignore case
+        SpoolJob job;
+    };
+    static constexpr std::size_t kMaxJobs = 1024;
+    static SpoolJob AsDeparted(SpoolJob job);
+    std::mutex m_lock;
+    std::deque<Entry> m_jobs;
+};
 
 }  // namespace quorvin::winspool

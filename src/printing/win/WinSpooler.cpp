@@ -336,11 +336,16 @@ public:
             }))
             return Failed("list the jobs of", name);
         const auto* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.data());
+        std::vector<SpoolJob> queued;
         for (DWORD i = 0; i < count; ++i) {
-            SpoolJob job = JobOf(info[i]);
-            if (activeOnly && job.state >= 7) continue;
-            jobs.push_back(job);
+            queued.push_back(JobOf(info[i]));
+            m_submitted.Seen(name, queued.back());
         }
+        // Ours that left the queue come first: they are older than any
+        // still in it.
+        if (!activeOnly) jobs = m_submitted.DepartedBesides(name, queued);
+        for (const SpoolJob& job : queued)
+            if (!activeOnly || job.state < 7) jobs.push_back(job);
         return SpoolStatus::Ok;
     }
 
@@ -350,9 +355,14 @@ public:
         std::vector<BYTE> buffer;
         if (!FillBuffer(buffer, [&](BYTE* b, DWORD n, DWORD* need) {
                 return GetJobW(printer.get(), static_cast<DWORD>(jobId), 1, b, n, need);
-            }))
-            return Failed("ask for a job of", name);
+            })) {
+            const DWORD err = GetLastError();
+            const bool asked = err != RPC_S_SERVER_UNAVAILABLE && err != RPC_S_CALL_FAILED;
+            if (asked && m_submitted.Departed(name, jobId, job)) return SpoolStatus::Ok;
+            return Failed("ask for a job of", name, err);
+        }
         job = JobOf(*reinterpret_cast<const JOB_INFO_1W*>(buffer.data()));
+        m_submitted.Seen(name, job);
         return SpoolStatus::Ok;
     }
 
@@ -360,7 +370,12 @@ public:
                            const std::string& format, const std::vector<std::string>& /*options*/, int timeoutMs,
                            int& jobId) override {
         jobId = 0;
-        if (format == kImagePageFormat) return PrintImagePage(name, path, title, jobId);
+        if (format == kImagePageFormat) {
+            std::string printer = name;
+            const SpoolStatus status = PrintImagePage(printer, path, title, jobId);
+            if (status == SpoolStatus::Ok) m_submitted.Submitted(printer, jobId, title);
+            return status;
+        }
         if (format.empty()) return ShellPrint(path, timeoutMs);
         LogFailure("winspool", "cannot print " + format + " files");
         return SpoolStatus::Refused;
@@ -400,7 +415,8 @@ private:
 
     // One page: the bitmap stretched over the printable area (HORZRES x
     // VERTRES) of the printer's default paper, aspect not kept.
-    static SpoolStatus PrintImagePage(const std::string& name, const std::string& path, const std::string& title,
+    // printer: empty for the default printer, then set to its name.
+    static SpoolStatus PrintImagePage(std::string& printer, const std::string& path, const std::string& title,
                                       int& jobId) {
         Dib dib;
         std::string why;
@@ -408,7 +424,6 @@ private:
             LogFailure("winspool", why);
             return SpoolStatus::Refused;
         }
-        std::string printer = name;
         if (printer.empty() && (GetDefaultPrinterFor(printer) != SpoolStatus::Ok || printer.empty()))
             return SpoolStatus::NotFound;
         DcHandle dc(CreateDCW(L"WINSPOOL", Widen(printer).c_str(), nullptr, nullptr));
@@ -469,6 +484,8 @@ private:
         if (process) WaitForInputIdle(process.get(), static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
         return SpoolStatus::Ok;
     }
+
+    winspool::SubmittedJobs m_submitted;
 };
 
 }  // namespace
