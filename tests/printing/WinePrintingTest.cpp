@@ -79,6 +79,11 @@ TEST_F(WinePrinting, CustomFormsAreKeptPerPrinter) {
     ASSERT_EQ(m_pManager->AddCustomPaper("PDF", "Label", 1000, 1500, 50, 50, 50, 50), 1);
     EXPECT_EQ(m_pManager->GetPaperSize("PDF", "", "Label"), 1000);
     EXPECT_EQ(m_pManager->GetPaperSize("EVE", "", "Label"), -1);
+    // Applied as a user-sized DEVMODE paper, which the driver accepts.
+    // (Wine's PostScript driver numbers its PPD's extra sizes from 256 =
+    // DMPAPER_USER up and so swaps in one of those: reading the form back
+    // as the default paper is left to a Windows driver.)
+    EXPECT_EQ(m_pManager->SetPaper("PDF", "Label", 0, -1), 1);
     EXPECT_EQ(m_pManager->AddCustomPaper("PDF", "A4", 2100, 2970, 0, 0, 0, 0), 0);  // the printer's own
     EXPECT_EQ(m_pManager->AddCustomPaper("NoSuchPrinter", "F", 1000, 1000, 0, 0, 0, 0), 0);
     EXPECT_EQ(m_pManager->DeleteCustomPaper("PDF", "Label"), 1);
