@@ -32,6 +32,17 @@ bool MatchesPattern(const std::string& pattern, const std::string& name);
 // out a replacement in progress).
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 
+// True when path names a regular file this process may read.
+bool IsReadableFile(const std::string& path);
+
+// A new, empty file of this process's own in the system's temporary folder,
+// named prefix + something unique + suffix; its path, or empty (and *why
+// set) when none could be made. The caller removes it (RemoveFile).
+std::string MakeTempFile(const std::string& prefix, const std::string& suffix, std::string* why = nullptr);
+
+// Removes the file at path; false when it is still there.
+bool RemoveFile(const std::string& path);
+
 // Replaces the file at path with exactly these bytes, all or nothing and
 // durably (a ReplacingFile): a reader never sees a half-written file,
 // concurrent writers never tear it, a power cut leaves the old file or the

@@ -1,19 +1,15 @@
 #include "printing/PrinterManager.h"
 
-#include <stdlib.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <utility>
 
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
 #include "common/Json.h"
 #include "common/Log.h"
+#include "common/Platform.h"
 #include "printing/FormStore.h"
 #include "printing/ImagePage.h"
 #include "printing/PaperTable.h"
@@ -140,27 +136,27 @@ PageLayout DefaultPage(const SpoolPrinter& printer, const std::vector<Paper>& pa
     return page;
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+// The page file of one image print, removed when the print is done.
 class TempFile {
 public:
-    TempFile() {
-        std::error_code ec;
-        std::string templ = (std::filesystem::temp_directory_path(ec) / "quorvin-page-XXXXXX").string();
-        int fd = mkstemp(templ.data());
-        if (fd >= 0) {
-            close(fd);
-            m_path = templ;
-        }
-    }
+    explicit TempFile(const std::string& suffix) : m_path(platform::MakeTempFile("quorvin-page-", suffix, &m_why)) {}
     ~TempFile() {
-        if (!m_path.empty()) unlink(m_path.c_str());
+        if (!m_path.empty()) platform::RemoveFile(m_path);
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     const std::string& path() const { return m_path; }
+    const std::string& why() const { return m_why; }
 
 private:
+    std::string m_why;
     std::string m_path;
 };
 
@@ -322,24 +318,23 @@ int CPrinterManager::PrintImageFile(const std::string& printer, const std::strin
     if (m_pSpooler->GetPrinter(LocalToUtf8(printer), info) != SpoolStatus::Ok) return 0;
     PageLayout page = DefaultPage(info, PapersOf(info, m_pForms->FormsOf(info.name)));
 
-    TempFile pdf;
-    std::string why = "no temporary file for the page";
-    if (pdf.path().empty() || WriteImagePage(imagePath, page, pdf.path(), &why) != ImagePageResult::Written) {
+    TempFile pageFile(kImagePageSuffix);
+    std::string why = "no temporary file for the page: " + pageFile.why();
+    if (pageFile.path().empty() || WriteImagePage(imagePath, page, pageFile.path(), &why) != ImagePageResult::Written) {
         LogFailure("print", LocalToUtf8(imagePath) + " on " + info.name + ": " + why);
         return 0;
     }
     // Copies, paper and orientation: the queue applies its own defaults to
     // a job that names none.
     int jobId = 0;
-    if (m_pSpooler->SubmitFile(info.name, pdf.path(), LocalToUtf8(imagePath), "application/pdf", {}, kPrintTimeoutMs,
-                               jobId) != SpoolStatus::Ok)
+    if (m_pSpooler->SubmitFile(info.name, pageFile.path(), LocalToUtf8(imagePath), kImagePageFormat, {},
+                               kPrintTimeoutMs, jobId) != SpoolStatus::Ok)
         return 0;
     return jobId;
 }
 
 bool CPrinterManager::ShellPrintFile(const std::string& path) {
-    struct stat st {};
-    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0) {
+    if (!platform::IsReadableFile(path)) {
         LogFailure("print", LocalToUtf8(path) + ": no readable file to print");
         return false;
     }

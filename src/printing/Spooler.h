@@ -77,14 +77,17 @@ public:
     virtual SpoolStatus GetJobs(const std::string& name, bool activeOnly, std::vector<SpoolJob>& jobs) = 0;
     virtual SpoolStatus GetJob(const std::string& name, int jobId, SpoolJob& job) = 0;
     // Submits a file as one job to the named printer (empty: the default
-    // printer); format empty lets the spooler type it.
+    // printer); format empty lets the spooler type it (Windows: the shell's
+    // "print" verb, which names no job: jobId stays 0). path is a file path
+    // as the program's own file calls take it (the local code page).
     // options are "name=value" job attributes. jobId is set when accepted.
     virtual SpoolStatus SubmitFile(const std::string& name, const std::string& path, const std::string& title,
                                    const std::string& format, const std::vector<std::string>& options, int timeoutMs,
                                    int& jobId) = 0;
 };
 
-// The platform spooler: CUPS at CUPS_SERVER (or the client.conf default).
+// The platform spooler: CUPS at CUPS_SERVER (or the client.conf default) on
+// Linux (cups/CupsSpooler.cpp), winspool on Windows (win/WinSpooler.cpp).
 std::shared_ptr<Spooler> MakePlatformSpooler();
 
 }  // namespace quorvin

@@ -94,8 +94,13 @@ TEST(StatusText, ManagerAnswersInTheLocalCodePage) {
     // "打印机空闲状态" in GBK.
     EXPECT_EQ(manager.GetPrinterStatusText(0), "\xB4\xF2\xD3\xA1\xBB\xFA\xBF\xD5\xCF\xD0\xD7\xB4\xCC\xAC");
     EXPECT_EQ(LocalToUtf8(manager.GetJobStatusText(job_status::kDeleted)), "已取消打印作业");
+    // Back to the system's own: UTF-8 on Linux, the ANSI code page on
+    // Windows (1252 under wine's default, where the text is "???????").
     SetLocalCodePage("");
+    EXPECT_EQ(manager.GetPrinterStatusText(0), Utf8ToLocal("打印机空闲状态"));
+    SetLocalCodePage("UTF-8");
     EXPECT_EQ(manager.GetPrinterStatusText(0), "打印机空闲状态");
+    SetLocalCodePage("");
 }
 
 TEST(PaperTable, StandardCodesByPwgName) {

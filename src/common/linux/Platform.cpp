@@ -1,7 +1,9 @@
 #include "common/Platform.h"
 
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +53,25 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }
+
+bool IsReadableFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK) == 0;
+}
+
+std::string MakeTempFile(const std::string& prefix, const std::string& suffix, std::string* why) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "XXXXXX" + suffix;
+    const int fd = mkstemps(templ.data(), static_cast<int>(suffix.size()));
+    if (fd < 0) {
+        if (why) *why = templ + ": " + std::strerror(errno);
+        return {};
+    }
+    close(fd);
+    return templ;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 bool MatchesPattern(const std::string& pattern, const std::string& name) {
     return fnmatch(pattern.c_str(), name.c_str(), 0) == 0;

@@ -169,6 +169,42 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     }
 }
 
+bool IsReadableFile(const std::string& path) {
+    if (path.empty()) return false;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    // Readable is what an open for reading says.
+    Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.get() != INVALID_HANDLE_VALUE && GetFileType(file.get()) == FILE_TYPE_DISK;
+}
+
+std::string MakeTempFile(const std::string& prefix, const std::string& suffix, std::string* why) {
+    char folder[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n > MAX_PATH) {
+        if (why) *why = "no temporary folder: " + SystemErrorText(GetLastError());
+        return {};
+    }
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::uint32_t random = 0;
+        RandomBytes(reinterpret_cast<std::uint8_t*>(&random), sizeof random);
+        const std::string path = std::string(folder, n) + prefix + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(counter++) + "-" + std::to_string(random) + suffix;
+        Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() != INVALID_HANDLE_VALUE) return path;
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            if (why) *why = path + ": " + SystemErrorText(GetLastError());
+            return {};
+        }
+    }
+    if (why) *why = "no unique temporary file name";
+    return {};
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; }
+
 bool MatchesPattern(const std::string& pattern, const std::string& name) {
     // "*" and "?" as the system's own searches take them ("[" is a plain
     // character), letters in either case, "?" one whole character.

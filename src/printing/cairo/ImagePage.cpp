@@ -296,6 +296,9 @@ ImagePageResult WritePage(const std::string& imagePath, const PageLayout& layout
 
 }  // namespace
 
+const char* const kImagePageFormat = "application/pdf";
+const char* const kImagePageSuffix = ".pdf";
+
 ImagePageResult WriteImagePage(const std::string& imagePath, const PageLayout& layout, const std::string& pdfPath,
                                std::string* why) {
     std::string reason;
