@@ -5,9 +5,12 @@
 // (validity, usage, the host name) with just the unknown-root error waived.
 #include "link/wsclient/win/ServerTrust.h"
 
+#include <array>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/win/SystemError.h"
@@ -34,8 +37,48 @@ std::wstring Wide(const std::string& text) {
 
 // The chain errors that are no fault of the certificates: revocation is
 // not asked for, so its status may be unknown.
-// wininet.h's SECURITY_FLAG_IGNORE_UNKNOWN_CA, without the rest of WinINet.
+// wininet.h's SECURITY_FLAG_IGNORE_UNKNOWN_CA and _CERT_CN_INVALID, without
+// the rest of WinINet.
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+constexpr DWORD kIgnoreName = 0x00001000;
+
+// The four bytes of a dotted IPv4 address, or nothing for a name.
+std::optional<std::array<BYTE, 4>> Ipv4(const std::string& host) {
+    std::array<BYTE, 4> bytes{};
+    std::size_t at = 0;
+    for (std::size_t part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= host.size() || host[at++] != '.')) return std::nullopt;
+        unsigned value = 0;
+        std::size_t digits = 0;
+        for (; at < host.size() && host[at] >= '0' && host[at] <= '9' && digits < 4; ++at, ++digits)
+            value = value * 10 + static_cast<unsigned>(host[at] - '0');
+        if (digits == 0 || digits > 3 || value > 255) return std::nullopt;
+        bytes[part] = static_cast<BYTE>(value);
+    }
+    if (at != host.size()) return std::nullopt;
+    return bytes;
+}
+
+// Whether the certificate's alternative names hold this address. The SSL
+// policy matches names only, so addresses are matched here.
+bool NamesAddress(const CERT_CONTEXT* certificate, const std::array<BYTE, 4>& address) {
+    const CERT_INFO* info = certificate->pCertInfo;
+    const CERT_EXTENSION* ext = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    if (ext == nullptr) return false;
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return false;
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
+                std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
+    }
+    LocalFree(names);
+    return found;
+}
 
 constexpr DWORD kIgnorable = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
@@ -122,6 +165,12 @@ std::string ServerTrust::Check(const CERT_CONTEXT* certificate, const std::strin
         waived = kIgnoreUnknownCa;
     }
 
+    // An address is matched here; a name by the policy.
+    const std::optional<std::array<BYTE, 4>> address = Ipv4(host);
+    if (address) {
+        if (!NamesAddress(certificate, *address)) return "the certificate is not for this address";
+        waived |= kIgnoreName;
+    }
     std::wstring name = Wide(host);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
