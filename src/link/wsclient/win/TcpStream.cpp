@@ -8,8 +8,6 @@
 // clang-format on
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -83,11 +81,12 @@ private:
 };
 
 // getaddrinfo cannot be cancelled, so a look-up that outlasts the deadline
-// is left to finish on its own thread, which then frees what it found.
+// is left to finish on its own thread, which then frees what it found; one
+// that ends in time is joined. The wait is on an event of its own: a timed
+// wait of the thread library would leave a handle with the calling thread.
 struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
+    Event done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> finished{false};
     int rc = EAI_AGAIN;
     AddrInfoPtr list;
 };
@@ -104,21 +103,25 @@ int Resolve(const std::string& host, const std::string& service, Clock::time_poi
     }
     hints.ai_flags = 0;
     auto lookup = std::make_shared<Lookup>();
+    if (lookup->done.get() == nullptr) return EAI_AGAIN;
+    std::thread worker;
     try {
-        std::thread([lookup, host, service, hints] {
+        worker = std::thread([lookup, host, service, hints] {
             addrinfo* found = nullptr;
-            const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-            std::lock_guard<std::mutex> lock(lookup->mutex);
-            lookup->rc = rc;
-            lookup->list.reset(rc == 0 ? found : nullptr);
-            lookup->finished = true;
-            lookup->done.notify_all();
-        }).detach();
+            lookup->rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+            lookup->list.reset(lookup->rc == 0 ? found : nullptr);
+            lookup->finished.store(true, std::memory_order_release);
+            SetEvent(lookup->done.get());
+        });
     } catch (const std::system_error&) {
         return EAI_AGAIN;  // no thread to be had: as if the resolver were busy
     }
-    std::unique_lock<std::mutex> lock(lookup->mutex);
-    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) return EAI_AGAIN;
+    WaitForSingleObject(lookup->done.get(), static_cast<DWORD>(RemainingMs(deadline)));
+    if (!lookup->finished.load(std::memory_order_acquire)) {
+        worker.detach();
+        return EAI_AGAIN;
+    }
+    worker.join();
     out = std::move(lookup->list);
     return lookup->rc;
 }
