@@ -3,11 +3,8 @@
 // ways, control frames, protocol errors, a peer that stalls or vanishes,
 // wait() and interrupt() across threads, and no descriptor left behind.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <atomic>
-#include <filesystem>
-#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -23,9 +20,27 @@ using testing::RawWsPeer;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
+// Descriptors open now, counted after one connection (by name) came and
+// went: the first sets up what lives as long as the process (Winsock and
+// its resolver, for one).
 int OpenFds() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    static const bool warm = [] {
+        RawWsPeer peer;
+        return fromUrl("ws://localhost:" + std::to_string(peer.Port())) != nullptr;
+    }();
+    EXPECT_TRUE(warm);
+    return testing::net::OpenDescriptors();
+}
+
+// The count once it is back at before, or after 2 s: the system's own
+// helpers (wine's resolver threads, for one) come and go on their own
+// time, while a leak stays.
+int OpenFdsBackAt(int before) {
+    int n = OpenFds();
+    for (int i = 0; i < 40 && n != before; ++i) {
+        std::this_thread::sleep_for(milliseconds(50));
+        n = OpenFds();
+    }
     return n;
 }
 
@@ -106,27 +121,21 @@ TEST(WebSocketTest, FailedOpeningsSayWhyAndLeaveNoDescriptor) {
             EXPECT_EQ(Open(peer.Url("/p"), "", options), nullptr);
             EXPECT_EQ(::testing::internal::GetCapturedStderr(), Replace(c.error, peer.Url("/p")));
         }
-        EXPECT_EQ(OpenFds(), fds) << c.answer.substr(0, 20);
+        EXPECT_EQ(OpenFdsBackAt(fds), fds) << c.answer.substr(0, 20);
     }
 }
 
 TEST(WebSocketTest, UnreachableTargetsSayWhy) {
-    int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sin;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&sin), &len);
-    ::close(probe);  // nothing listens there now
-    const std::string refused = "127.0.0.1:" + std::to_string(ntohs(sin.sin_port));
+    std::uint16_t port = 0;
+    testing::net::Close(testing::net::Listen(0, 1, port));  // nothing listens there now
+    const std::string refused = "127.0.0.1:" + std::to_string(port);
     struct Case {
         std::string url, errorStart, errorEnd;
     } cases[] = {
         {"ws://no-such-host.invalid/", "getaddrinfo: ", "\nUnable to connect to no-such-host.invalid:80\n"},
         {"ws://" + refused + "/", "", "Unable to connect to " + refused + "\n"},
-        {"ws://127.0.0.1:70000/", "getaddrinfo: Servname not supported for ai_socktype\n",
-         "Unable to connect to 127.0.0.1:70000\n"},
+        // The reason is the system's own text, which differs between systems.
+        {"ws://127.0.0.1:70000/", "getaddrinfo: ", "\nUnable to connect to 127.0.0.1:70000\n"},
         {"wss:/127.0.0.1/", "", "ERROR: Could not parse WebSocket url: wss:/127.0.0.1/\n"},
     };
     for (const Case& c : cases) {
@@ -138,7 +147,7 @@ TEST(WebSocketTest, UnreachableTargetsSayWhy) {
         EXPECT_TRUE(error.size() >= c.errorEnd.size() + c.errorStart.size() &&
                     error.compare(error.size() - c.errorEnd.size(), std::string::npos, c.errorEnd) == 0)
             << error;
-        EXPECT_EQ(OpenFds(), fds);
+        EXPECT_EQ(OpenFdsBackAt(fds), fds) << c.url;
     }
 }
 
@@ -295,6 +304,24 @@ TEST(WebSocketTest, APeerVanishingMidFrameClosesIt) {
     s.ws->wait(-1);  // nothing more can come: returns at once
 }
 
+// Runs wait(-1) on a thread of its own, then wake(); true when the wait
+// returned within 20 s. A plain thread: std::async keeps handles in mingw's
+// runtime, which the descriptor count would take for a leak.
+template <class Wake>
+bool WaitEndsAfter(WebSocket& ws, Wake wake) {
+    std::atomic<bool> done{false};
+    std::thread waiter([&] {
+        ws.wait(-1);
+        done = true;
+    });
+    wake();
+    for (int i = 0; i < 2000 && !done; ++i) std::this_thread::sleep_for(milliseconds(10));
+    const bool ended = done;
+    if (!ended) ws.interrupt();  // so the thread can be joined
+    waiter.join();
+    return ended;
+}
+
 TEST(WebSocketTest, WaitEndsOnInterruptOrInputAcrossThreads) {
     const int fds = OpenFds();
     {
@@ -304,14 +331,8 @@ TEST(WebSocketTest, WaitEndsOnInterruptOrInputAcrossThreads) {
         s.ws->interrupt();
         s.ws->wait(-1);  // the interrupt came first: this wait ends at once
 
-        auto waited = std::async(std::launch::async, [&] { s.ws->wait(-1); });
-        s.ws->interrupt();
-        EXPECT_EQ(waited.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-
-        waited = std::async(std::launch::async, [&] { s.ws->wait(-1); });
-        peer.Write(RawWsPeer::Frame(0x81, "wake"));
-        EXPECT_EQ(waited.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-        waited.get();
+        EXPECT_TRUE(WaitEndsAfter(*s.ws, [&] { s.ws->interrupt(); }));
+        EXPECT_TRUE(WaitEndsAfter(*s.ws, [&] { peer.Write(RawWsPeer::Frame(0x81, "wake")); }));
 
         // The link's pattern: one thread waits and polls, others send under its lock.
         std::mutex owner;
@@ -334,7 +355,7 @@ TEST(WebSocketTest, WaitEndsOnInterruptOrInputAcrossThreads) {
         for (int i = 0; i < 100; ++i) EXPECT_EQ(peer.Frames()[i].payload, "m" + std::to_string(i));
         EXPECT_EQ(s.got, std::vector<std::string>{"wake"});
     }
-    EXPECT_EQ(OpenFds(), fds);
+    EXPECT_EQ(OpenFdsBackAt(fds), fds);
 }
 
 }  // namespace
