@@ -106,6 +106,11 @@ public:
     // connection before TCP sees it (a socket filter that keeps nothing), so
     // nothing the agent sends is acknowledged and no FIN or reset comes.
     // Linux only: false elsewhere.
+#ifdef __linux__
+    static constexpr bool kCanVanish = true;
+#else
+    static constexpr bool kCanVanish = false;
+#endif
     bool Vanish() {
 #ifdef __linux__
         sock_filter dropAll{BPF_RET | BPF_K, 0, 0, 0};
