@@ -56,11 +56,29 @@ constexpr std::size_t kMaxQueuedBytes = std::size_t{4} * 1024 * 1024;
 // Header blocks beyond this are refused like an oversized body.
 constexpr std::size_t kMaxHeaderBytes = std::size_t{1024} * 1024;
 constexpr auto kTick = std::chrono::milliseconds(100);
+// A connection attempt without a bound of its own gets this one.
+constexpr DWORD kDefaultConnectMs = 300000;
 
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' '))
         text.pop_back();
     return text;
+}
+
+// Words for the failures worth naming where the system has none (wine
+// lacks some of WinINet's message texts).
+std::string KnownErrorText(DWORD code) {
+    switch (code) {
+        case ERROR_INTERNET_TIMEOUT: return "The operation timed out";
+        case ERROR_INTERNET_NAME_NOT_RESOLVED: return "The server name could not be resolved";
+        case ERROR_INTERNET_LOGIN_FAILURE: return "The login attempt failed";
+        case ERROR_INTERNET_CANNOT_CONNECT: return "The attempt to connect to the server failed";
+        case ERROR_INTERNET_INVALID_CA: return "The certificate authority is invalid or incorrect";
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID: return "The certificate's name does not match the host";
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID: return "The certificate is expired or not yet valid";
+        case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return "An error occurred in the secure channel";
+        default: return "WinINet error " + std::to_string(code);
+    }
 }
 
 // WinINet's words for its last error on this thread, with the server's
@@ -84,7 +102,7 @@ std::string LastErrorText() {
         FormatMessageA(flags, GetModuleHandleA("wininet.dll"), code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string out = n > 0 && text != nullptr ? Trimmed(std::string(text, n)) : std::string();
     LocalFree(text);
-    if (out.empty()) out = "WinINet error " + std::to_string(code);
+    if (out.empty()) out = KnownErrorText(code);
     return out;
 }
 
@@ -113,7 +131,7 @@ int HexValue(char c) {
 std::string PercentDecoded(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() + 0 && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
             out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
         } else {
@@ -489,8 +507,9 @@ private:
     std::shared_ptr<Exchange> m_ex;
 };
 
-DWORD ClampMs(long long ms) {
-    if (ms <= 0) return 1;
+// A bound in milliseconds for WinINet; none (0 or less) is whenNone.
+DWORD ClampMs(long long ms, DWORD whenNone) {
+    if (ms <= 0) return whenNone;
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(ms);
 }
 
@@ -532,13 +551,13 @@ TransferResult Session::Perform(const TransferRequest& request, const std::atomi
     job->body = request.body;
     job->ftpAscii = request.ftpAscii;
     job->maxBody = request.maxBody;
-    job->connectTimeoutMs = ClampMs(request.connectTimeoutMs);
+    job->connectTimeoutMs = ClampMs(request.connectTimeoutMs, kDefaultConnectMs);
     // Bounds how long a cancelled worker can stay blocked where closing its
     // handle does not wake it.
     long long ioMs = static_cast<long long>(request.idleTimeoutSec) * 1000;
     if (request.totalTimeoutMs > 0 && (ioMs <= 0 || request.totalTimeoutMs + 1000LL < ioMs))
         ioMs = request.totalTimeoutMs + 1000LL;
-    job->ioTimeoutMs = ClampMs(ioMs);
+    job->ioTimeoutMs = ClampMs(ioMs, INFINITE);
     if (request.kind == TransferRequest::Kind::MultipartPost) {
         MultipartBody body;
         if (!BuildMultipartBody(request.fields, body, result.error)) return result;
