@@ -23,8 +23,10 @@ void LogFailure(const char* area, std::string_view text) {
     line += ": ";
     for (char c : text) line.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c);
     line.push_back('\n');
-    // stderr is unbuffered: one fwrite is one write, under the stream's lock.
+    // One fwrite under the stream's lock. Windows' C runtime buffers stderr
+    // when it is not a console, so the line is flushed at once.
     std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
 }
 
 }  // namespace quorvin

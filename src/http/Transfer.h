@@ -1,7 +1,8 @@
 // The transfer layer under the HTTP client: one request in, one complete
 // response out. The client keeps the protocol rules (URL parts, argument
-// and cookie lists, the order of steps); this layer only moves bytes. Its
-// one implementation (curl/Transfer.cpp) owns every libcurl call.
+// and cookie lists, the order of steps); this layer only moves bytes. One
+// implementation per library, chosen at build time: curl/Transfer.cpp owns
+// every libcurl call, win/Transfer.cpp every WinINet call.
 #pragma once
 
 #include <atomic>
@@ -50,7 +51,9 @@ struct TransferRequest {
     std::string cookieHost;
     std::vector<std::pair<std::string, std::string>> cookies;
     bool ftpAscii = false;
-    std::string caFile;  // extra trust anchors for TLS; empty: the system's
+    // Extra trust anchors for TLS; empty: the system's. WinINet cannot take
+    // any, so there a request that names one fails.
+    std::string caFile;
     long connectTimeoutMs = 60000;
     long idleTimeoutSec = 180;  // abort when nothing moved for this long
     long totalTimeoutMs = 0;    // the whole exchange; 0: no bound but the idle one
@@ -69,7 +72,7 @@ struct TransferResult {
     std::int64_t contentLength = -1;
     std::string body;             // empty when the request had a sink
     std::uint64_t bodyBytes = 0;  // received, wherever they went
-    std::string error;            // why it did not complete: libcurl's own words
+    std::string error;            // why it did not complete: the library's own words
 };
 
 // One transfer session: connections and cookies live as long as it does.

@@ -249,6 +249,69 @@ TEST_F(HttpClientTest, AServersCookieComesBackOnTheNextRequests) {
     EXPECT_EQ(requests[2].Header("cookie"), "token=t9");
 }
 
+// Each client has its own cookie jar: what one server set for one client
+// is never sent by another client to the same host.
+TEST_F(HttpClientTest, EachClientKeepsItsOwnCookies) {
+    Answer(200, "ok", "Set-Cookie: owner=first\r\n");
+    HttpClient first;
+    ASSERT_TRUE(first.ConnectUrl(server.origin()));
+    ASSERT_TRUE(first.Request("/login", HttpClient::kGet));
+    Answer(200, "ok");
+    HttpClient second;
+    ASSERT_TRUE(second.ConnectUrl(server.origin()));
+    ASSERT_TRUE(second.Request("/other", HttpClient::kGet));
+    ASSERT_TRUE(first.Request("/mine", HttpClient::kGet));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].Header("cookie"), "");
+    EXPECT_EQ(requests[2].Header("cookie"), "owner=first");
+}
+
+TEST_F(HttpClientTest, AServerCanTakeItsCookieBack) {
+    Answer(200, "ok", "Set-Cookie: token=t9\r\n");
+    HttpClient client;
+    ASSERT_TRUE(client.ConnectUrl(server.origin()));
+    ASSERT_TRUE(client.Request("/login", HttpClient::kGet));
+    Answer(200, "ok", "Set-Cookie: token=gone; Max-Age=0\r\n");
+    ASSERT_TRUE(client.Request("/logout", HttpClient::kGet));
+    ASSERT_TRUE(client.Request("/after", HttpClient::kGet));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].Header("cookie"), "token=t9");
+    EXPECT_EQ(requests[2].Header("cookie"), "");
+}
+
+// A redirect is followed with the rules of browsers: "see other" turns a
+// POST into a GET without body, and credentials do not go to another origin.
+TEST_F(HttpClientTest, RedirectsDropThePostBodyAndKeepCredentialsHome) {
+    LoopbackHttpServer mover([&](const SeenRequest& request, HttpConnection& c) {
+        if (request.target == "/post") {
+            c.Respond(303, "", "text/plain", "Location: /done\r\n");
+        } else if (request.target == "/away") {
+            c.Respond(302, "", "text/plain", "Location: " + server.origin() + "/landed\r\n");
+        } else {
+            c.Respond(200, "here");
+        }
+    });
+    HttpClient client;
+    ASSERT_TRUE(client.ConnectUrl("http://bob:pw@127.0.0.1:" + std::to_string(mover.port()) + "/"));
+    client.AddArgument("a", "1");
+    ASSERT_TRUE(client.Request("/post", HttpClient::kFormPost));
+    EXPECT_EQ(client.ReadAll(), "here");
+    ASSERT_TRUE(client.Request("/away", HttpClient::kGet));
+    EXPECT_EQ(client.ReadAll(), "ok");
+    const auto moved = mover.Requests();
+    ASSERT_EQ(moved.size(), 3u);
+    EXPECT_EQ(moved[0].method, "POST");
+    EXPECT_EQ(moved[1].method, "GET");
+    EXPECT_EQ(moved[1].target, "/done");
+    EXPECT_EQ(moved[1].body, "");
+    EXPECT_EQ(moved[2].Header("authorization"), "Basic Ym9iOnB3");
+    ASSERT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.Requests()[0].target, "/landed");
+    EXPECT_EQ(server.Requests()[0].Header("authorization"), "");
+}
+
 TEST_F(HttpClientTest, ACookieThatWouldSplitTheHeaderFailsTheRequest) {
     for (const char* value : {"a;b=c", "a\r\nX-Evil: 1", "tab\there"}) {
         HttpClient client;
