@@ -156,42 +156,46 @@ TEST_F(DownloaderTest, BodiesBeyondTheLimitAreRefused) {
 // endless one costs disk within the bounds, not memory); the target's name
 // only ever holds a complete body.
 TEST_F(DownloaderTest, TheBodyGoesToDiskAsItArrivesAndOnlyAWholeOneIsKept) {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool cut = false;
-    LoopbackHttpServer halting([&](const SeenRequest&, HttpConnection& c) {
-        // Half of the announced body, then nothing until the test cuts it.
-        c.Send("HTTP/1.0 200 OK\r\nContent-Length: 1048576\r\n\r\n" + std::string(512 * 1024, 'h'));
-        std::unique_lock<std::mutex> lock(mutex);
-        cv.wait_for(lock, std::chrono::seconds(20), [&] { return cut; });
-    });
-    testing::WriteBytes(target, "keep me");
-    bool downloaded = true;
-    std::thread download([&] {
-        CHttpDownloader downloader(kLongWaitMs);
-        downloader.Open();
-        downloaded = downloader.DownloadFile(halting.origin(), "/half", target);
-    });
-    auto partial = [&]() -> std::uintmax_t {
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(dir.path(), ec)) {
-            const std::uintmax_t size = e.file_size(ec);
-            if (e.path().filename() != "a.jpg" && !ec) return size;
+    // Much of a body, and a trickle far smaller than any read buffer.
+    for (const std::size_t half : {std::size_t{512} * 1024, std::size_t{1000}}) {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool cut = false;
+        LoopbackHttpServer halting([&](const SeenRequest&, HttpConnection& c) {
+            // Half of the announced body, then nothing until the test cuts it.
+            c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(2 * half) + "\r\n\r\n" +
+                   std::string(half, 'h'));
+            std::unique_lock<std::mutex> lock(mutex);
+            cv.wait_for(lock, std::chrono::seconds(20), [&] { return cut; });
+        });
+        testing::WriteBytes(target, "keep me");
+        bool downloaded = true;
+        std::thread download([&] {
+            CHttpDownloader downloader(kLongWaitMs);
+            downloader.Open();
+            downloaded = downloader.DownloadFile(halting.origin(), "/half", target);
+        });
+        auto partial = [&]() -> std::uintmax_t {
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator(dir.path(), ec)) {
+                const std::uintmax_t size = e.file_size(ec);
+                if (e.path().filename() != "a.jpg" && !ec) return size;
+            }
+            return 0;
+        };
+        for (int i = 0; i < 200 && partial() < half; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(partial(), half);
+        EXPECT_EQ(testing::ReadBytes(target), "keep me");
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            cut = true;
         }
-        return 0;
-    };
-    for (int i = 0; i < 200 && partial() < 512 * 1024; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(partial(), 512u * 1024u);
-    EXPECT_EQ(testing::ReadBytes(target), "keep me");
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        cut = true;
+        cv.notify_all();
+        download.join();
+        EXPECT_FALSE(downloaded) << half;
+        EXPECT_EQ(testing::ReadBytes(target), "keep me");
+        EXPECT_EQ(Files(), std::vector<std::string>{"a.jpg"});
     }
-    cv.notify_all();
-    download.join();
-    EXPECT_FALSE(downloaded);
-    EXPECT_EQ(testing::ReadBytes(target), "keep me");
-    EXPECT_EQ(Files(), std::vector<std::string>{"a.jpg"});
 }
 
 // A failed download leaves one line that says which address failed and
