@@ -149,9 +149,13 @@ void RunFault(const Fault& f) {
     // Only whole messages were handed on, and the notices are the fault's.
     const std::vector<std::string> notices = r.window.Notifications();
     const std::string received = TcpReceivedTrace("");
+    // A code page without these characters (Windows' 1252) spells both
+    // trace headings alike; the agent's own messages are then left out here.
+    const bool alike = received == TcpSentTrace("");
     for (const std::string& n : notices) {
         if (n.rfind(received, 0) != 0) continue;
         const std::string m = n.substr(received.size());
+        if (alike && m.rfind("{\"type\":\"cmd\",\"from\":\"agent-1\"", 0) == 0) continue;
         EXPECT_NE(std::find(r.sent.begin(), r.sent.end(), m), r.sent.end())
             << "handed on: " << m.substr(0, 80) << (m.size() > 80 ? "..." : "");
     }

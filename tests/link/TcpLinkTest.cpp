@@ -31,7 +31,7 @@ std::string DirReply(const std::string& moduleDir, const std::string& src) {
 TEST_F(TcpLinkTest, RegistersAfterEveryConnectAndTracesIt) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "temp"));
     Connect(server);
-    EXPECT_TRUE(NotifiedWith("发送报文\r\n" + ExpectedRegistration("agent-1", "desk", "g01", "r02")));
+    EXPECT_TRUE(NotifiedWith(Utf8ToLocal("发送报文\r\n") + ExpectedRegistration("agent-1", "desk", "g01", "r02")));
     EXPECT_TRUE(server.WaitHeartbeats(1));
 
     // The server drops the connection: the link comes back and registers again.
@@ -42,10 +42,12 @@ TEST_F(TcpLinkTest, RegistersAfterEveryConnectAndTracesIt) {
 }
 
 TEST_F(TcpLinkTest, RegistrationCarriesUtf8AndEscapesQuotes) {
-    link->Start("127.0.0.1", server.Port(), "id\"1", "打印客户端", "g\\1", "r");
+    // The name as the page gives it, in the local code page.
+    const std::string name = Utf8ToLocal("打印客户端");
+    link->Start("127.0.0.1", server.Port(), "id\"1", name, "g\\1", "r");
     ASSERT_TRUE(server.Accept());
     const std::string reg = server.ReadMessage().value_or("");
-    EXPECT_EQ(reg, ExpectedRegistration("id\\\"1", "打印客户端", "g\\\\1", "r"));
+    EXPECT_EQ(reg, ExpectedRegistration("id\\\"1", LocalToUtf8(name), "g\\\\1", "r"));
     EXPECT_NE(ParseJson(reg), nullptr);
 }
 
@@ -100,12 +102,12 @@ TEST_F(TcpLinkTest, EmptyMessagesAndZeroBytes) {
     // Two delimiters in a row hand over an empty message: not JSON.
     ASSERT_TRUE(server.Send(std::string("\xFE\xFE", 2)));
     EXPECT_TRUE(window.WaitFor([](const std::vector<std::string>& all) {
-        return std::count(all.begin(), all.end(), "无法解析JSON内容！") == 2;
+        return std::count(all.begin(), all.end(), JsonErrorNotice()) == 2;
     }));
     // A zero byte ends the text handed over.
     ASSERT_TRUE(server.Send(kGetDir + std::string("\0trailing", 9) + '\xFE'));
     EXPECT_EQ(server.ReadMessage().value_or(""), DirReply(dir.path(), kGetDir));
-    EXPECT_TRUE(NotifiedWith("接收报文\r\n" + kGetDir));
+    EXPECT_TRUE(NotifiedWith(Utf8ToLocal("接收报文\r\n") + kGetDir));
 }
 
 TEST_F(TcpLinkTest, MessageOverTheLimitIsDroppedAndTheStreamStaysInStep) {
@@ -133,7 +135,7 @@ TEST_F(TcpLinkTest, ServerClosingMidMessageLeavesNothingForTheNextConnection) {
     ASSERT_TRUE(server.Accept(3000));
     ASSERT_TRUE(server.ReadMessage().has_value());  // registration
     EXPECT_EQ(Ask(kGetDir), DirReply(dir.path(), kGetDir));
-    EXPECT_TRUE(NotifiedWith("接收报文\r\n" + kGetDir));
+    EXPECT_TRUE(NotifiedWith(Utf8ToLocal("接收报文\r\n") + kGetDir));
 }
 
 // --- reconnection, Stop and Start -------------------------------------------
@@ -175,7 +177,8 @@ TEST_F(TcpLinkTest, StopWhileRetryingLetsTheRetriesGoOn) {
     const std::string peer = "127.0.0.1:" + std::to_string(port);
     server.CloseListener();
     link->Start("127.0.0.1", port, "agent-1", "desk", "g01", "r02");
-    ASSERT_TRUE(err.WaitFor("connect to " + peer + " failed: Connection refused\n"));
+    // The reason is the system's own words (Windows says them in its language).
+    ASSERT_TRUE(err.WaitFor("connect to " + peer + " failed: "));
     link->Stop();
     LoopbackServer later(port);
     ASSERT_TRUE(later.Listening());
@@ -183,7 +186,7 @@ TEST_F(TcpLinkTest, StopWhileRetryingLetsTheRetriesGoOn) {
     EXPECT_EQ(later.ReadMessage().value_or(""), ExpectedRegistration("agent-1", "desk", "g01", "r02"));
     ASSERT_TRUE(err.WaitFor("connected to " + peer + "\n"));
     // Refused every 50 ms, said once.
-    EXPECT_EQ(err.Count("failed: Connection refused"), 1) << err.Text();
+    EXPECT_EQ(err.Count("connect to " + peer + " failed: "), 1) << err.Text();
     link.reset();
 }
 

@@ -128,6 +128,18 @@ std::string RunInstead(const std::string& path, char** argv) {
     }
     STARTUPINFOA start{};
     start.cb = sizeof start;
+    // A windowed program's console child would get a console of its own:
+    // it is handed this process's standard handles instead, when there
+    // are any (redirected to a file or pipe, or a parent's console).
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    for (HANDLE std : {start.hStdInput, start.hStdOutput, start.hStdError}) {
+        if (std != nullptr && std != INVALID_HANDLE_VALUE) {
+            SetHandleInformation(std, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+            start.dwFlags = STARTF_USESTDHANDLES;
+        }
+    }
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info))
         return SystemErrorText(GetLastError());
