@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "common/win/SystemError.h"
+#include "link/wsclient/win/Winsock.h"
 
 namespace quorvin {
 namespace {
@@ -23,23 +24,6 @@ using Clock = std::chrono::steady_clock;
 // ws2ipdef.h's TCP_MAXRT (seconds of retransmission before the connection
 // drops), which mingw-w64's headers lack.
 constexpr int kTcpMaxRt = 5;
-
-// The TCP link resolves and connects without StartSocketLibrary (a no-op on
-// POSIX): Winsock is started once for the process on first use.
-bool WinsockReady() {
-    struct Session {
-        bool ok = false;
-        Session() {
-            WSADATA data;
-            ok = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-        }
-        ~Session() {
-            if (ok) WSACleanup();
-        }
-    };
-    static const Session session;
-    return session.ok;
-}
 
 SOCKET Sock(int fd) { return static_cast<SOCKET>(static_cast<unsigned>(fd)); }
 

@@ -15,6 +15,7 @@
 #include "common/win/SystemError.h"
 #include "link/wsclient/Handshake.h"
 #include "link/wsclient/Stream.h"
+#include "link/wsclient/win/Winsock.h"
 
 namespace quorvin::wsclient {
 
@@ -24,22 +25,6 @@ int RemainingMs(Clock::time_point deadline) {
 }
 
 namespace {
-
-// Started once for the process, on first use.
-bool WinsockReady() {
-    struct Session {
-        bool ok = false;
-        Session() {
-            WSADATA data;
-            ok = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-        }
-        ~Session() {
-            if (ok) WSACleanup();
-        }
-    };
-    static const Session session;
-    return session.ok;
-}
 
 struct AddrInfoDeleter {
     void operator()(addrinfo* ai) const { freeaddrinfo(ai); }
