@@ -60,10 +60,17 @@ TEST_F(PrintTaskNamesTest, ANetworkStyleNameIsFoundAndPrintedAsReceived) {
 
 TEST_F(PrintTaskNamesTest, AChineseNameIsFoundInAnyLocalCodePage) {
     const std::string name = "\xE6\x89\x93\xE5\x8D\xB0\xE6\x9C\xBA";  // 打印机
-    EXPECT_EQ(Run(name), SuccessResult());
+    // The system's code page first, when it can spell the name (Windows'
+    // Western 1252 cannot), then GBK.
+    std::vector<std::string> expected;
+    if (LocalToUtf8(Utf8ToLocal(name)) == name) {
+        EXPECT_EQ(Run(name), SuccessResult());
+        expected.push_back(name);
+    }
     SetLocalCodePage("GBK");
     EXPECT_EQ(Run(name), SuccessResult());
-    EXPECT_EQ(spooler->Submitted(), (std::vector<std::string>{name, name}));
+    expected.push_back(name);
+    EXPECT_EQ(spooler->Submitted(), expected);
     // Under GBK the page gets the notices in GBK.
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_NE(notices[1].find(Utf8ToLocal(name)), std::string::npos);
