@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "commands/PrintTask.h"
+#include "common/CodePage.h"
 #include "link/LinkRig.h"
 
 namespace quorvin::testing {
@@ -71,8 +72,9 @@ TEST_P(CommandSetTest, BadInputGetsNoReplyAndTheLinkStaysUp) {
     }
     // The next reply is the one for the command after them.
     EXPECT_EQ(Ask(getDir), Reply("GetCurrentDir", "{\"dir\":\"" + dir.path() + "\"}", getDir));
-    EXPECT_TRUE(window.WaitFor([](const std::vector<std::string>& all) {
-        return std::count(all.begin(), all.end(), "无法解析JSON内容！") == 2;
+    const std::string unparsable = Utf8ToLocal("无法解析JSON内容！");  // the page's texts are in the local code page
+    EXPECT_TRUE(window.WaitFor([&](const std::vector<std::string>& all) {
+        return std::count(all.begin(), all.end(), unparsable) == 2;
     }));
     EXPECT_TRUE(rig->IsConnected());
 }
@@ -120,7 +122,7 @@ TEST_P(CommandSetTest, PrintWebJpegImageHandsTheTaskOver) {
         const PRINT_TASK& t = *started[0];
         EXPECT_EQ(t.link, &rig->Link());
         EXPECT_EQ(t.message, msg);
-        EXPECT_EQ(t.job->strPrinterName, "\\\\srv\\打印机");
+        EXPECT_EQ(t.job->strPrinterName, Utf8ToLocal("\\\\srv\\打印机"));
         EXPECT_EQ(t.job->strLocalFile, dir / "temp/a.jpg");
         EXPECT_EQ(t.job->strFileName, dir / "temp/a.jpg");
         EXPECT_TRUE(t.job->hJobEvent.IsSet());

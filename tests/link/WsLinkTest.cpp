@@ -83,8 +83,9 @@ TEST_P(WsLinkTest, RegistersOnEveryStartAndOnlyThen) {
     for (int i = 0; i < 200 && link->IsStarted(); ++i) Delay(10);
     EXPECT_FALSE(link->IsStarted());
     EXPECT_EQ(link->SendText("{}"), 0);
-    Connect("id\"2", "打印客户端");
-    EXPECT_EQ(registration, ExpectedRegistration("id\\\"2", "打印客户端", "g01", "r02"));
+    const std::string name = Utf8ToLocal("打印客户端");  // the link takes names in the local code page
+    Connect("id\"2", name);
+    EXPECT_EQ(registration, ExpectedRegistration("id\\\"2", LocalToUtf8(name), "g01", "r02"));
 }
 
 TEST_P(WsLinkTest, MessagesOfEveryLengthAndInFragmentsArriveWhole) {
