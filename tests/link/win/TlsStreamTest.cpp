@@ -68,7 +68,7 @@ TEST(TlsStreamTest, MessagesOfEverySizeBothWays) {
 TEST(TlsStreamTest, TheServerMustBeVerified) {
     WsRelayServer relay(WsServerKind::Python, {.tls = true});
     ASSERT_TRUE(relay.Ready()) << relay.Error();
-    const std::string notACertificate = QUORVIN_WS_RELAYS_DIR "/python-tls/port";
+    const std::string notACertificate = QUORVIN_WINE_SERVERS_DIR "/python-tls/port";
     struct Case {
         std::string caFile, host, error;  // error: its start; "": opens
     } cases[] = {
