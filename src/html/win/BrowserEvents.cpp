@@ -51,38 +51,8 @@ BrowserEvents* BrowserEvents::Create(IDispatch* browser, Handlers handlers) {
     return new BrowserEvents(browser, std::move(handlers));
 }
 
-HRESULT BrowserEvents::QueryInterface(REFIID riid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, DIID_DWebBrowserEvents2)) {
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG BrowserEvents::AddRef() { return ++m_refs; }
-
-ULONG BrowserEvents::Release() {
-    const ULONG left = --m_refs;
-    if (left == 0) delete this;
-    return left;
-}
-
-HRESULT BrowserEvents::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-HRESULT BrowserEvents::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info != nullptr) *info = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT BrowserEvents::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+BrowserEvents::BrowserEvents(IDispatch* browser, Handlers handlers)
+    : DispatchObject(&DIID_DWebBrowserEvents2), m_browser(browser), m_handlers(std::move(handlers)) {}
 
 HRESULT BrowserEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
     switch (id) {

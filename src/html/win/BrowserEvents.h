@@ -6,13 +6,14 @@
 #include <oaidl.h>
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
 
+#include "html/win/DispatchObject.h"
+
 namespace quorvin::win {
 
-class BrowserEvents final : public IDispatch {
+class BrowserEvents final : public DispatchObject {
 public:
     struct Handlers {
         // May the control show address (in its top frame when topLevel)?
@@ -25,22 +26,14 @@ public:
     // No more callbacks after this.
     void Detach() { m_handlers = {}; }
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                      UINT*) override;
 
 private:
-    BrowserEvents(IDispatch* browser, Handlers handlers) : m_browser(browser), m_handlers(std::move(handlers)) {}
-    ~BrowserEvents() = default;
+    BrowserEvents(IDispatch* browser, Handlers handlers);
+    ~BrowserEvents() override = default;
 
-    std::atomic<ULONG> m_refs{1};
     IDispatch* m_browser;  // not owned: the control owns its sink's connection
     Handlers m_handlers;
 };

@@ -75,38 +75,6 @@ CancelButton::CancelButton(IDispatch* document, std::function<void()> onCancel)
 
 CancelButton::~CancelButton() { m_document->Release(); }
 
-HRESULT CancelButton::QueryInterface(REFIID riid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CancelButton::AddRef() { return ++m_refs; }
-
-ULONG CancelButton::Release() {
-    const ULONG left = --m_refs;
-    if (left == 0) delete this;
-    return left;
-}
-
-HRESULT CancelButton::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-HRESULT CancelButton::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info != nullptr) *info = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT CancelButton::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
-
 HRESULT CancelButton::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) {
     if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
     if (result != nullptr) VariantInit(result);

@@ -6,12 +6,13 @@
 
 #include <oaidl.h>
 
-#include <atomic>
 #include <functional>
+
+#include "html/win/DispatchObject.h"
 
 namespace quorvin::win {
 
-class CancelButton final : public IDispatch {
+class CancelButton final : public DispatchObject {
 public:
     // Watches document (an IHTMLDocument's IDispatch); null when its clicks
     // cannot be watched. The returned object holds one reference.
@@ -19,22 +20,14 @@ public:
     // No more callbacks (the window is going).
     void Detach() { m_onCancel = nullptr; }
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // IDispatch: the document calls DISPID_VALUE on each click.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                                      UINT*) override;
 
 private:
     CancelButton(IDispatch* document, std::function<void()> onCancel);
-    ~CancelButton();
+    ~CancelButton() override;
 
-    std::atomic<ULONG> m_refs{1};
     IDispatch* m_document;  // held while watched
     std::function<void()> m_onCancel;
 };

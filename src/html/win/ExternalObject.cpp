@@ -41,36 +41,6 @@ void RaiseInScript(EXCEPINFO* exception, const std::string& message) {
 
 ExternalObject* ExternalObject::Create(Handler handler) { return new ExternalObject(std::move(handler)); }
 
-HRESULT ExternalObject::QueryInterface(REFIID riid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG ExternalObject::AddRef() { return ++m_refs; }
-
-ULONG ExternalObject::Release() {
-    const ULONG left = --m_refs;
-    if (left == 0) delete this;
-    return left;
-}
-
-HRESULT ExternalObject::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-HRESULT ExternalObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info != nullptr) *info = nullptr;
-    return E_NOTIMPL;
-}
-
 HRESULT ExternalObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
     // Script names are matched without regard to case, as the browser's

@@ -6,11 +6,11 @@
 
 #include <oaidl.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
 
 #include "html/BridgeRequest.h"
+#include "html/win/DispatchObject.h"
 
 namespace quorvin::win {
 
@@ -21,7 +21,7 @@ struct CallAnswer {
     std::string error;
 };
 
-class ExternalObject final : public IDispatch {
+class ExternalObject final : public DispatchObject {
 public:
     static constexpr DISPID kCallFromHtml = 1;
     using Handler = std::function<CallAnswer(CallArgs args)>;
@@ -32,22 +32,15 @@ public:
     // fail instead of reaching a window that is gone.
     void Detach() { m_handler = nullptr; }
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argError) override;
 
 private:
     explicit ExternalObject(Handler handler) : m_handler(std::move(handler)) {}
-    ~ExternalObject() = default;
+    ~ExternalObject() override = default;
 
-    std::atomic<ULONG> m_refs{1};
     Handler m_handler;
 };
 
