@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "http/HeaderText.h"
+
 namespace quorvin::http {
 namespace {
 
@@ -54,23 +56,6 @@ struct Context {
     bool Aborted() const { return abort != nullptr && abort->load(); }
 };
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (a != prefix[i]) return false;
-    }
-    return true;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* ctx = static_cast<Context*>(user);
     const std::size_t length = size * count;
@@ -107,7 +92,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         return 0;
     }
     result.rawHeaders.append(line);
-    if (StartsWithNoCase(line, "set-cookie:")) result.setCookies.emplace_back(Trim(line.substr(11)));
+    if (StartsWithNoCase(line, "set-cookie:")) result.setCookies.emplace_back(TrimHeaderValue(line.substr(11)));
     return length;
 }
 

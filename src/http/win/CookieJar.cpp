@@ -4,32 +4,20 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "http/HeaderText.h"
+
 namespace quorvin::http {
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
-        text.remove_suffix(1);
-    return text;
-}
 
 // True when the attributes after the first ";" say the cookie is gone.
 bool Expired(std::string_view attributes) {
     while (!attributes.empty()) {
         const std::size_t end = attributes.find(';');
-        const std::string_view item = Trim(attributes.substr(0, end));
+        const std::string_view item = TrimHeaderValue(attributes.substr(0, end));
         attributes = end == std::string_view::npos ? std::string_view{} : attributes.substr(end + 1);
         const std::size_t eq = item.find('=');
-        if (eq == std::string_view::npos || Lower(Trim(item.substr(0, eq))) != "max-age") continue;
-        const std::string number(Trim(item.substr(eq + 1)));
+        if (eq == std::string_view::npos || AsciiLower(TrimHeaderValue(item.substr(0, eq))) != "max-age") continue;
+        const std::string number(TrimHeaderValue(item.substr(eq + 1)));
         return number.empty() || std::strtol(number.c_str(), nullptr, 10) <= 0;
     }
     return false;
@@ -38,7 +26,7 @@ bool Expired(std::string_view attributes) {
 }  // namespace
 
 void CookieJar::Put(const std::string& host, const std::string& name, const std::string& value) {
-    const std::string key = Lower(host);
+    const std::string key = AsciiLower(host);
     std::lock_guard<std::mutex> lock(m_mutex);
     for (Cookie& cookie : m_cookies) {
         if (cookie.host == key && cookie.name == name) {
@@ -55,19 +43,19 @@ void CookieJar::Take(const std::string& host, const std::string& setCookie) {
     const std::string_view pair = line.substr(0, semi);
     const std::size_t eq = pair.find('=');
     if (eq == std::string_view::npos) return;
-    const std::string name(Trim(pair.substr(0, eq)));
+    const std::string name(TrimHeaderValue(pair.substr(0, eq)));
     if (name.empty()) return;
     if (semi != std::string_view::npos && Expired(line.substr(semi + 1))) {
-        const std::string key = Lower(host);
+        const std::string key = AsciiLower(host);
         std::lock_guard<std::mutex> lock(m_mutex);
         std::erase_if(m_cookies, [&](const Cookie& c) { return c.host == key && c.name == name; });
         return;
     }
-    Put(host, name, std::string(Trim(pair.substr(eq + 1))));
+    Put(host, name, std::string(TrimHeaderValue(pair.substr(eq + 1))));
 }
 
 std::string CookieJar::HeaderFor(const std::string& host) const {
-    const std::string key = Lower(host);
+    const std::string key = AsciiLower(host);
     std::lock_guard<std::mutex> lock(m_mutex);
     std::string header;
     for (const Cookie& cookie : m_cookies) {
