@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "common/Deadline.h"
 #include "common/Log.h"
 #include "message/ChatLink.h"
 #include "message/Envelope.h"
@@ -17,10 +18,7 @@ PrintOutcome FollowPrintJob(PRINT_TASK& task, int jobId, const PrintTaskOptions&
     if (!cancel) cancel = std::make_shared<Event>();
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(options.jobFollowMs);
-    auto leftMs = [&] {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        return left > 0 ? static_cast<int>(left) : 0;
-    };
+    auto leftMs = [&] { return RemainingMs(deadline); };
 
     const std::string jobText = "job " + std::to_string(jobId);
     auto notCompleted = [&](const std::string& why) {

@@ -5,6 +5,7 @@
 
 #include "common/CodePage.h"
 #include "common/CommonTool.h"
+#include "common/Deadline.h"
 #include "common/Json.h"
 #include "link/TcpSocket.h"
 #include "link/wsclient/WebSocket.h"
@@ -175,9 +176,9 @@ void CWsChatManager::Flush(wsclient::WebSocket& ws, int ms, bool untilClosed) {
             if (ws.getReadyState() == wsclient::WebSocket::CLOSED) return;
             if (!untilClosed && ws.bufferedAmount() == 0) return;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return;
-        ws.wait(static_cast<int>(left));
+        const int left = RemainingMs(deadline);
+        if (left == 0) return;
+        ws.wait(left);
     }
 }
 

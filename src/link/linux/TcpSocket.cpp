@@ -15,6 +15,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/Deadline.h"
+
 namespace quorvin {
 
 namespace {
@@ -24,11 +26,6 @@ struct AddrInfoDeleter {
 };
 
 using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 void Explain(std::string* why, std::string text) {
     if (why != nullptr) *why = std::move(text);

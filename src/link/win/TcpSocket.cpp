@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 
+#include "common/Deadline.h"
 #include "common/win/SystemError.h"
 #include "link/wsclient/win/Winsock.h"
 
@@ -26,11 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kTcpMaxRt = 5;
 
 SOCKET Sock(int fd) { return static_cast<SOCKET>(static_cast<unsigned>(fd)); }
-
-int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 void Explain(std::string* why, std::string text) {
     if (why != nullptr) *why = std::move(text);

@@ -9,12 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "common/Deadline.h"  // RemainingMs
+
 namespace quorvin::wsclient {
 
 using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until deadline, 0 when it has passed.
-int RemainingMs(Clock::time_point deadline);
 
 enum class Io {
     Ok,          // some bytes moved
