@@ -2,7 +2,6 @@
 // sequence and a configuration server on loopback.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "TempDir.h"
@@ -83,19 +82,6 @@ TEST_F(ConfigDownloadTest, NoOriginMeansNoDownload) {
     EXPECT_FALSE(Start(""));
     EXPECT_FALSE(std::filesystem::exists(dir / "config.json"));
     EXPECT_EQ(server.RequestCount(), 0u);
-}
-
-TEST(ConfigServerOrigin, TheEnvironmentOverridesTheBuiltInOrigin) {
-    const char* before = std::getenv("QUORVIN_CONFIG_ORIGIN");
-    const std::string saved = before != nullptr ? before : "";
-    ::setenv("QUORVIN_CONFIG_ORIGIN", "https://config.example:8443", 1);
-    EXPECT_EQ(ConfigServerOrigin(), "https://config.example:8443");
-    // Set but empty: the deployer switched the download off.
-    ::setenv("QUORVIN_CONFIG_ORIGIN", "", 1);
-    EXPECT_EQ(ConfigServerOrigin(), "");
-    ::unsetenv("QUORVIN_CONFIG_ORIGIN");
-    EXPECT_EQ(ConfigServerOrigin(), QUORVIN_BUILT_CONFIG_ORIGIN);
-    if (before != nullptr) ::setenv("QUORVIN_CONFIG_ORIGIN", saved.c_str(), 1);
 }
 
 }  // namespace
