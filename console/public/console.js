@@ -96,26 +96,35 @@ function handle(event) {
 
 // --- agents -----------------------------------------------------------------
 
+// Items are kept per agent and updated in place: a node replaced between
+// a press and its release would lose the click on it.
+const agentItems = new Map(); // agent id -> its <li>
+
 function renderAgents() {
   const list = $('agents');
-  list.replaceChildren();
   $('agent-count').textContent = state.agents.length;
   $('agents-empty').hidden = state.agents.length > 0;
-  for (const a of state.agents) {
-    const item = el('li', {
-      class: `agent${a.id === state.picked ? ' picked' : ''}${a.registered ? '' : ' unregistered'}`,
-      'data-testid': 'agent',
-      'data-agent-id': a.id,
-      'data-client-id': a.clientId,
-      'data-link': a.link,
-      title: a.id,
-    },
-    el('span', { class: 'name', text: a.registered ? a.clientName || a.clientId || '(no name)' : 'unregistered' }),
-    el('span', { class: `link ${a.link}`, text: a.link }),
-    el('span', { class: 'sub', text: `${a.clientId || '—'} · ${a.remote} · ${since(a.since)}` }));
-    item.onclick = () => pick(a.id);
-    list.append(item);
-  }
+  const items = state.agents.map((a) => {
+    let item = agentItems.get(a.id);
+    if (!item) {
+      item = el('li', { 'data-testid': 'agent', 'data-agent-id': a.id, title: a.id },
+        el('span', { class: 'name' }), el('span'), el('span', { class: 'sub' }));
+      item.onclick = () => pick(a.id);
+      agentItems.set(a.id, item);
+    }
+    item.className = `agent${a.id === state.picked ? ' picked' : ''}${a.registered ? '' : ' unregistered'}`;
+    item.dataset.clientId = a.clientId ?? '';
+    item.dataset.link = a.link;
+    const [name, link, sub] = item.children;
+    name.textContent = a.registered ? a.clientName || a.clientId || '(no name)' : 'unregistered';
+    link.className = `link ${a.link}`;
+    link.textContent = a.link;
+    sub.textContent = `${a.clientId || '—'} · ${a.remote} · ${since(a.since)}`;
+    return item;
+  });
+  for (const id of [...agentItems.keys()]) if (!state.agents.some((a) => a.id === id)) agentItems.delete(id);
+  const shown = [...list.children];
+  if (shown.length !== items.length || items.some((item, i) => shown[i] !== item)) list.replaceChildren(...items);
 }
 
 function pick(id) {
