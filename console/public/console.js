@@ -122,7 +122,8 @@ function renderAgents() {
     sub.textContent = `${a.clientId || '—'} · ${a.remote} · ${since(a.since)}`;
     return item;
   });
-  for (const id of [...agentItems.keys()]) if (!state.agents.some((a) => a.id === id)) agentItems.delete(id);
+  const connected = new Set(state.agents.map((a) => a.id));
+  for (const id of agentItems.keys()) if (!connected.has(id)) agentItems.delete(id);
   const shown = [...list.children];
   if (shown.length !== items.length || items.some((item, i) => shown[i] !== item)) list.replaceChildren(...items);
 }
